@@ -1,0 +1,1 @@
+// Anchor of the resource library; the resource files are added to it.
