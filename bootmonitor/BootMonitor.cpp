@@ -130,7 +130,5 @@ void TFlashWrRXCont::SetGaugePosition(int32_t position) {
   FGaugePosition = std::clamp<int32_t>(position, 0, FGaugeMax);
   const int percent =
       FGaugeMax > 0 ? static_cast<int>(int64_t{FGaugePosition} * 100 / FGaugeMax) : 0;
-  if (percent == FGaugePercent) return;
-  FGaugePercent = percent;
   FUi.SetGauge(percent);
 }
