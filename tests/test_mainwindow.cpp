@@ -155,6 +155,7 @@ TEST_F(TMainWindowTest, LogIsEmptiedWhenItHoldsAThousandLines) {
   EXPECT_EQ(f.LogLineCount(), 0);
   // Empty lines are lines too, the first one included.
   f.AppendLog("", true);
+  EXPECT_EQ(f.LogLineCount(), 1);
   f.AppendLog("", true);
   f.AppendLog("x", true);
   EXPECT_EQ(f.LogLineCount(), 3);
@@ -205,6 +206,9 @@ TEST_F(TMainWindowTest, ShortcutsReachTheirEntriesUntilTheCommandIsDisabled) {
 }
 
 TEST_F(TMainWindowTest, ClosingSavesTheSettingsAlsoWithNothingConnected) {
+  // No audio device here: starting a clip must return at once, not block.
+  Form->PlayRingSound();
+  Form->PlayAlarmSound();
   C().FLinkKind = 0;
   C().FTcpPara = {4001, 1, 4002, "10.20.30.40"};
   EXPECT_TRUE(Form->close());
@@ -257,7 +261,7 @@ TEST_F(TMainWindowTest, ADisabledWindowDoesNotPullTheControllerAway) {
   EXPECT_TRUE(Form->close());
 }
 
-TEST_F(TMainWindowTest, MessageBoxesAndControlsThroughTheUi) {
+TEST_F(TMainWindowTest, MessageBoxesAndGaugeThroughTheUi) {
   TFormUi ui(*Form);
   {
     TBoxAnswerer boxes;
@@ -273,10 +277,6 @@ TEST_F(TMainWindowTest, MessageBoxesAndControlsThroughTheUi) {
   EXPECT_EQ(Form->CGauge1->value(), 100);
   ui.SetGauge(-3);
   EXPECT_EQ(Form->CGauge1->value(), 0);
-  ui.SetStageTitle("手動再起動");
-  EXPECT_EQ(Form->STTitle->text(), "手動再起動");
-  ui.SetStatusText("COM3");
-  EXPECT_EQ(Form->StatusText->text(), "COM3");
 }
 
 // ---- sounds -------------------------------------------------------------
@@ -362,14 +362,6 @@ TEST(EmbeddedSounds, ExactFormatsAndSizes) {
     EXPECT_NE(w.Samples, previous);
     previous = w.Samples;
   }
-}
-
-TEST_F(TMainWindowTest, PlayingASoundReturnsAtOnce) {
-  // No audio device here: the clips must neither block nor fail loudly.
-  Form->PlayRingSound();
-  Form->PlayAlarmSound();
-  Form->PlayRingSound();
-  EXPECT_NE(Form->Controller(), nullptr);
 }
 
 // ---- fonts --------------------------------------------------------------
