@@ -40,14 +40,27 @@ struct TReaderFrameTest : ::testing::Test {
 };
 
 TBytes Frame(uint8_t status, const TBytes& data) {
-  TBytes f{0x02, 0x00, status, static_cast<uint8_t>(data.size())};
-  f.insert(f.end(), data.begin(), data.end());
-  f.push_back(0x03);
+  const size_t n = data.size();
+  TBytes f(n + 7);
+  f[0] = 0x02;
+  f[2] = status;
+  f[3] = static_cast<uint8_t>(n);
+  std::copy(data.begin(), data.end(), f.begin() + 4);
+  f[n + 4] = 0x03;
   uint8_t sum = 0;
-  for (uint8_t b : f) sum = static_cast<uint8_t>(sum + b);
-  f.push_back(sum);
-  f.push_back(0x0D);
+  for (size_t i = 0; i < n + 5; ++i) sum = static_cast<uint8_t>(sum + f[i]);
+  f[n + 5] = sum;
+  f[n + 6] = 0x0D;
   return f;
+}
+
+TBytes Join(std::initializer_list<TBytes> parts) {
+  size_t n = 0;
+  for (const TBytes& p : parts) n += p.size();
+  TBytes out(n);
+  auto at = out.begin();
+  for (const TBytes& p : parts) at = std::copy(p.begin(), p.end(), at);
+  return out;
 }
 
 TEST_F(TReaderFrameTest, CommandsSendTheirExactRequests) {
@@ -121,9 +134,7 @@ TEST(ReaderFrameParse, VerifiedAnswerChecksStxStatusEchoAndSum) {
 
 TEST_F(TReaderFrameTest, ReceiveFrameSkipsBytesBeforeStxAndLeavesWhatFollows) {
   const TBytes frame = Frame('0', {0x74, 0x00, 0x10, 0x04, 1, 2, 3, 4});
-  TBytes reply{0x0D, 0xFF, 0x13};
-  reply.insert(reply.end(), frame.begin(), frame.end());
-  reply.push_back(0xAA);
+  const TBytes reply = Join({{0x0D, 0xFF, 0x13}, frame, {0xAA}});
   Device.Reply(reply, 20);
   uint8_t out[ReaderFrame::kFrameBufferSize] = {};
   EXPECT_EQ(C->ReceiveFrame(out, 3000), frame.size());
