@@ -1,6 +1,8 @@
 // Whether the connected reader may be updated: its model, and over TCP/IP the
 // version of the interface board in front of it.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "link/FlashWrRXCont.h"
 
@@ -16,8 +18,8 @@ constexpr char kUnsupportedReaderText[] =
 constexpr char kNoReaderText[] = "R/Wモジュールが見つかりませんでした。";
 constexpr char kCheckConnectionText[] = "R/Wの接続を確認してください。";
 constexpr char kUnsupportedBoardText[] =
-    "対応外のI/Fモジュールです。Ver1.022以上のI/Fモジュール搭載品のみTCP/"
-    "IP接続でのアップデートが可能です。";
+    "対応外のI/Fモジュールです。Ver1.022以上のI/Fモジュール搭載品のみ"
+    "TCP/IP接続でのアップデートが可能です。";
 constexpr char kCheckBoardVersionText[] = "取扱説明書を参考にI/Fのバージョンを確認してください。";
 
 // The leading version number of a ROM version text, or -1 when its first
@@ -37,7 +39,8 @@ int TFlashWrRXCont::CheckReaderModel(bool logResult) {
   if (!ReadModelName(false, logResult)) return 0;
   // Only as many characters as were received are compared, so a name sent
   // without its trailing blanks still matches; a longer name never does.
-  const size_t n = strnlen(FModelName, sizeof FModelName);
+  const size_t n = static_cast<size_t>(
+      std::find(std::begin(FModelName), std::end(FModelName), '\0') - std::begin(FModelName));
   return n <= kSupportedModelLength && std::memcmp(FModelName, kSupportedModel, n) == 0 ? 1 : 0;
 }
 

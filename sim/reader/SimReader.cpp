@@ -85,10 +85,10 @@ bool TSimReaderOptions::IsRefused(const TSimRequest& request) const {
          Refused.count({request.Letter, TSimReader::kAnyDetail}) > 0;
 }
 
-bool TSimReaderOptions::SetSwitch(const std::string& spec) {
-  const size_t eq = spec.find('=');
-  const std::string name = spec.substr(0, eq);
-  const std::string value = eq == std::string::npos ? std::string() : spec.substr(eq + 1);
+bool TSimReaderOptions::SetSwitch(const std::string& setting) {
+  const size_t eq = setting.find('=');
+  const std::string name = setting.substr(0, eq);
+  const std::string value = eq == std::string::npos ? std::string() : setting.substr(eq + 1);
   const bool hasValue = eq != std::string::npos;
   const std::pair<const char*, bool*> flags[] = {{"no-reader", &NoReader},
                                                  {"wrong-model", &WrongModel},

@@ -64,7 +64,7 @@ struct TSimReaderOptions {
   bool IsRefused(const TSimRequest& request) const;
   // Sets a fault or option by name, e.g. "no-reader", "refuse=U:FE",
   // "rom-version=2130KRV07"; false for an unknown name or a bad value.
-  bool SetSwitch(const std::string& spec);
+  bool SetSwitch(const std::string& setting);
   // One line per switch, for usage texts.
   static std::vector<std::string> SwitchHelp();
 };
