@@ -115,7 +115,15 @@ class TSimConnection : public ISocketConnection, public ISimWire {
     FRx.Push(data, count);
     RaiseRead();
   }
-  void Hangup() override { Close(); }
+  void Hangup() override {
+    // Like a socket whose peer closed: what arrived is still read first.
+    while (FRx.Size() > 0 && OnRead) {
+      const int before = FRx.Size();
+      OnRead(*this);
+      if (FRx.Size() >= before) break;
+    }
+    Close();
+  }
 
   std::function<void(TSimConnection&)> OnRead;
   std::function<void(TSimConnection&)> OnClosed;

@@ -265,3 +265,15 @@ TEST(Checksums, PublishedCheckValues) {
   EXPECT_EQ(static_cast<uint8_t>(bm[0] + bm[1] + bm[2] + TwosComplementSum(bm, 3)), 0);
 }
 }  // namespace
+
+namespace {
+TEST_F(TControllerTest, BytesSentJustBeforeAHangUpAreStillRead) {
+  C->FLinkKind = 1;
+  ASSERT_TRUE(C->OpenTcpLink(10777, 0, 9004, "10.1.2.3"));
+  Device.Reply({0x02, 0x00, 0x30, 0x00, 0x03});
+  Host.After(50, [this] { Device.Drop(); });
+  Host.Sleep(500);  // a plain pause: nothing is delivered until it ends
+  EXPECT_TRUE(C->WaitAck(3));
+  EXPECT_EQ(C->FSockConnected, 0);
+}
+}  // namespace
