@@ -132,3 +132,24 @@ void TFlashWrRXCont::SetGaugePosition(int32_t position) {
       FGaugeMax > 0 ? static_cast<int>(int64_t{FGaugePosition} * 100 / FGaugeMax) : 0;
   FUi.SetGauge(percent);
 }
+
+bool TFlashWrRXCont::EndProcessing() {
+  uint8_t reply[kBootReplyBufferSize] = {};
+  bool ok = false;
+  for (int attempt = 0; attempt < kEndAttempts; ++attempt) {
+    // Mailbox command 6 ends the applet; Go runs it instead of RunApplet.
+    ok = WriteWord(kMailboxCommand, kAppletEnd, reply) && WriteWord(kMailboxArg0, 1u, reply) &&
+         WriteWord(kMailboxArg1, 1u, reply);
+    if (!ok) continue;
+    Go(kAppletAddress, reply);
+    FHost.Sleep(kEndPauseMs);
+    // A restarting reader lets this reply time out.
+    WriteWord(kRestartAddress, kRestartWord, reply);
+    ok = ReadRomVersion(false) != 0;
+    if (ok) break;
+    AddLog("リトライ", false);
+    FHost.Sleep(kEndPauseMs);
+  }
+  AddLog(ok ? "OK：終了処理" : "NG：終了処理", true);
+  return ok;
+}

@@ -16,6 +16,8 @@
 #include "sim/ScriptedDevice.h"
 #include "sim/VirtualHost.h"
 #include "sim/bootmon/SimBootMonitor.h"
+#include "sim/bootmon/SimBootMonitorTarget.h"
+#include "sim/reader/SimReader.h"
 #include "support/TestUi.h"
 
 namespace {
@@ -35,6 +37,8 @@ struct TBootMonitorTest : ::testing::Test {
   TGaugeUi Ui;
   TScriptedDevice Scripted;
   TSimBootMonitorDevice Sim{Host};
+  TSimReader Reader;
+  TSimBootMonitorTarget Target{Host};
   std::vector<TBytes> Messages;  // what the scripted device received, per send
   std::unique_ptr<TFlashWrRXCont> C;
   uint8_t Reply[256] = {};
@@ -42,6 +46,8 @@ struct TBootMonitorTest : ::testing::Test {
   void SetUp() override {
     Links.AddSerialDevice("ttyUSB0", &Scripted);
     Links.AddSerialDevice("ttyUSB1", &Sim);
+    Links.AddSerialDevice("ttyUSB2", &Reader);
+    Reader.PlugBootTarget(&Target);
     C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, tagCOMPara{});
     C->FDetailLog = 1;
     C->FTxTrace = 0;
@@ -55,6 +61,45 @@ struct TBootMonitorTest : ::testing::Test {
     };
   }
   void UseSim() { ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB1"))); }
+  // The reader with the boot monitor plugged in, switched into its monitor.
+  void UseReaderInBootMonitor() {
+    ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB2")));
+    C->SetProgMode();
+    ASSERT_EQ(Reader.State(), TSimReader::TState::BootMonitor);
+  }
+  // Loads and initialises the applet, then sends the flash image chunk by
+  // chunk the way a download does (the image stays below the window the
+  // update never writes).
+  void WriteFlash(const TImageSet& set) {
+    ASSERT_LE(set.FFlashSize, 0x70000u);
+    ASSERT_TRUE(C->RunBoot());
+    ASSERT_TRUE(C->SendFile(TFlashWrRXCont::kAppletAddress, set.FAppletSize, Reply));
+    ASSERT_TRUE(C->TransferFile(set.FApplet.data(), set.FAppletSize));
+    C->WriteWord(TFlashWrRXCont::kMailboxArg0, 1u, Reply);
+    C->WriteWord(TFlashWrRXCont::kMailboxCommand, TFlashWrRXCont::kAppletInit, Reply);
+    ASSERT_TRUE(C->RunApplet(Reply));
+    ASSERT_TRUE(C->ReadWord(TFlashWrRXCont::kMailboxArg1, Reply));
+    const uint32_t buffer = TFlashWrRXCont::ParseReplyWord(Reply);
+    ASSERT_TRUE(C->ReadWord(TFlashWrRXCont::kMailboxArg2, Reply));
+    const uint32_t size = TFlashWrRXCont::ParseReplyWord(Reply);
+    for (uint32_t offset = 0; offset < set.FFlashSize;) {
+      const uint32_t m = std::min(size, set.FFlashSize - offset);
+      ASSERT_TRUE(C->SendFile(buffer, size, Reply));
+      ASSERT_TRUE(C->TransferFile(set.FFlash.data() + offset, m));
+      ASSERT_TRUE(
+          C->WriteWord(TFlashWrRXCont::kMailboxCommand, TFlashWrRXCont::kAppletWrite, Reply));
+      ASSERT_TRUE(C->WriteWord(TFlashWrRXCont::kMailboxArg0, buffer, Reply));
+      ASSERT_TRUE(C->WriteWord(TFlashWrRXCont::kMailboxArg1, m, Reply));
+      ASSERT_TRUE(C->WriteWord(TFlashWrRXCont::kMailboxArg2, offset, Reply));
+      ASSERT_TRUE(C->RunApplet(Reply));
+      ASSERT_TRUE(C->ReadWord(TFlashWrRXCont::kMailboxArg0, Reply));
+      ASSERT_EQ(TFlashWrRXCont::ParseReplyWord(Reply), m);
+      offset += m;
+    }
+  }
+  int Count(const std::string& line) const {
+    return static_cast<int>(std::count(Ui.FLog.begin(), Ui.FLog.end(), line));
+  }
   // Runs call and returns how long it took in virtual time.
   template <class F>
   uint64_t Timed(F call) {
@@ -262,34 +307,9 @@ TEST_F(TBootMonitorTest, WholeFlashImageLandsInTheSimulatedFlash) {
   ASSERT_TRUE(set.ImagesIntact());
   ASSERT_TRUE(set.BuildFlashImage());
   ASSERT_TRUE(Sim.FMonitor.SeedRomVersion("2120KRV07"));
-  ASSERT_LE(set.FFlashSize, 0x70000u);  // below the window the update never writes
 
-  // Load and initialise the applet, then the chunks the way a download does.
-  ASSERT_TRUE(C->RunBoot());
-  ASSERT_TRUE(C->SendFile(TFlashWrRXCont::kAppletAddress, set.FAppletSize, Reply));
-  ASSERT_TRUE(C->TransferFile(set.FApplet.data(), set.FAppletSize));
-  C->WriteWord(TFlashWrRXCont::kMailboxArg0, 1u, Reply);
-  C->WriteWord(TFlashWrRXCont::kMailboxCommand, TFlashWrRXCont::kAppletInit, Reply);
-  ASSERT_TRUE(C->RunApplet(Reply));
-  ASSERT_TRUE(C->ReadWord(TFlashWrRXCont::kMailboxArg1, Reply));
-  const uint32_t buffer = TFlashWrRXCont::ParseReplyWord(Reply);
-  ASSERT_TRUE(C->ReadWord(TFlashWrRXCont::kMailboxArg2, Reply));
-  const uint32_t size = TFlashWrRXCont::ParseReplyWord(Reply);
-
-  uint32_t offset = 0;
-  while (offset < set.FFlashSize) {
-    const uint32_t m = std::min(size, set.FFlashSize - offset);
-    ASSERT_TRUE(C->SendFile(buffer, size, Reply));
-    ASSERT_TRUE(C->TransferFile(set.FFlash.data() + offset, m));
-    ASSERT_TRUE(C->WriteWord(TFlashWrRXCont::kMailboxCommand, TFlashWrRXCont::kAppletWrite, Reply));
-    ASSERT_TRUE(C->WriteWord(TFlashWrRXCont::kMailboxArg0, buffer, Reply));
-    ASSERT_TRUE(C->WriteWord(TFlashWrRXCont::kMailboxArg1, m, Reply));
-    ASSERT_TRUE(C->WriteWord(TFlashWrRXCont::kMailboxArg2, offset, Reply));
-    ASSERT_TRUE(C->RunApplet(Reply));
-    ASSERT_TRUE(C->ReadWord(TFlashWrRXCont::kMailboxArg0, Reply));
-    ASSERT_EQ(TFlashWrRXCont::ParseReplyWord(Reply), m);
-    offset += m;
-  }
+  WriteFlash(set);
+  if (HasFatalFailure()) return;
   const TBytes& flash = Sim.FMonitor.Flash();
   EXPECT_TRUE(std::equal(set.FFlash.begin(), set.FFlash.end(), flash.begin()));
   EXPECT_TRUE(std::all_of(flash.begin() + set.FFlashSize, flash.end(),
@@ -354,4 +374,65 @@ TEST_F(TBootMonitorTest, SimulatedFaultsAsTheToolSeesThem) {
   ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB1")));
   Sim.FMonitor.FFaults.Silent = true;
   EXPECT_EQ(Timed([&] { EXPECT_FALSE(C->RunBoot()); }), 3000u);
+}
+
+TEST_F(TBootMonitorTest, EndProcessingRestartsTheReaderIntoTheWrittenFirmware) {
+  UseReaderInBootMonitor();
+  ASSERT_TRUE(Target.FMonitor.SeedRomVersion("2120KRV07"));
+  TQtImageSource images;
+  TImageSet set(images, Host);
+  set.ExtractImages();
+  ASSERT_TRUE(set.LoadImages());
+  ASSERT_TRUE(set.BuildFlashImage());
+  WriteFlash(set);
+  if (HasFatalFailure()) return;
+
+  Ui.FLog.clear();
+  EXPECT_TRUE(C->EndProcessing());
+  EXPECT_TRUE(Target.FMonitor.FAppletEnded);
+  EXPECT_EQ(Target.FMonitor.FRestarts, 1);
+  EXPECT_EQ(Reader.State(), TSimReader::TState::Command);
+  EXPECT_EQ(std::string(C->FRomVersion), Reader.RomVersion());
+#if QVX_PLACEHOLDER_IMAGES
+  EXPECT_EQ(std::string(C->FRomVersion), "2130KRV07");
+#endif
+  EXPECT_EQ(Count("リトライ"), 0);
+  EXPECT_EQ(Ui.FLog.back(), "OK：終了処理");
+  EXPECT_EQ(Target.FMonitor.FBadRequests, 0);
+}
+
+TEST_F(TBootMonitorTest, EndProcessingRetriesWhileTheVersionGoesUnanswered) {
+  // The monitor takes every word and jump, but the reader never comes back.
+  UseScripted(
+      [](const TBytes& b) { return b[0] == 'W' || b[0] == 'G' ? Bytes("\n\r>") : TBytes{}; });
+  EXPECT_FALSE(C->EndProcessing());
+  EXPECT_EQ(Count("リトライ"), 5);
+  EXPECT_EQ(Ui.FLog.back(), "NG：終了処理");
+  ASSERT_EQ(Messages.size(), 5u * 6);
+  const std::vector<TBytes> attempt = {Bytes("W20000840,00000006#"), Bytes("W20000848,00000001#"),
+                                       Bytes("W2000084C,00000001#"), Bytes("G20000800#"),
+                                       Bytes("W400E1400,A500000D#")};
+  for (size_t i = 0; i < 5; ++i) {
+    for (size_t j = 0; j < attempt.size(); ++j) EXPECT_EQ(Messages[6 * i + j], attempt[j]);
+    EXPECT_EQ(Messages[6 * i + 5][0], 0x02);  // the ROM version request frame
+  }
+}
+
+TEST_F(TBootMonitorTest, EndProcessingGivesUpOnASilentRestartWithoutHanging) {
+  Reader.FOptions.SilentAfterRestart = true;
+  UseReaderInBootMonitor();
+  TQtImageSource images;
+  TBytes applet;
+  ASSERT_TRUE(images.ReadImage(TImageRole::Applet, applet));
+  ASSERT_TRUE(C->RunBoot());
+  ASSERT_TRUE(
+      C->SendFile(TFlashWrRXCont::kAppletAddress, static_cast<uint32_t>(applet.size()), Reply));
+  ASSERT_TRUE(C->TransferFile(applet.data(), static_cast<uint32_t>(applet.size())));
+
+  // The first attempt restarts the reader, which stays silent; the later
+  // ones fail at their first word write and add no line.
+  EXPECT_LT(Timed([&] { EXPECT_FALSE(C->EndProcessing()); }), 20000u);
+  EXPECT_EQ(Count("リトライ"), 1);
+  EXPECT_EQ(Ui.FLog.back(), "NG：終了処理");
+  EXPECT_EQ(Reader.State(), TSimReader::TState::SilentUntilPowerCycle);
 }
