@@ -62,7 +62,7 @@ uint32_t Get32(const std::vector<uint8_t>& b, size_t pos) {
          static_cast<uint32_t>(b[pos + 2]) << 16 | static_cast<uint32_t>(b[pos + 3]) << 24;
 }
 
-// The version text as a file name part: letters and digits only.
+// The version text as it goes into a file name: letters and digits only.
 std::string NamePart(const std::string& romVersion) {
   std::string s;
   for (char ch : romVersion) {
@@ -214,7 +214,7 @@ bool Write(const fs::path& folder, const TParamBackup& backup, fs::path& written
   }
   const fs::path temp = target.string() + kTempSuffix;
   const std::vector<uint8_t> bytes = Encode(backup);
-  std::FILE* f = std::fopen(temp.c_str(), "wbx");
+  std::FILE* f = std::fopen(temp.string().c_str(), "wbx");
   if (!f) {
     error = "cannot create " + Quoted(temp) + ": " + std::strerror(errno);
     return false;
@@ -250,7 +250,7 @@ bool Read(const fs::path& path, TParamBackup& out, std::string& error) {
     error = Quoted(path) + (ec ? ": " + ec.message() : " is too large to be a parameter backup");
     return false;
   }
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = std::fopen(path.string().c_str(), "rb");
   if (!f) {
     error = "cannot open " + Quoted(path) + ": " + std::strerror(errno);
     return false;

@@ -202,6 +202,8 @@ int TFlashWrRXCont::RestoreParameters() {
     Fail(*this, std::string("firmware without the ") + kVariantCode + " restore code");
     return 0;
   }
+  // Backup (in a file before the reader changes), factory defaults and their
+  // image, region checks, verify against the defaults, then the write-back.
   const bool ok =
       ReadImage(*this, FParamBackup, "backup") &&
       SaveBackup(*this, FParamBackup, Text(FSavedRomVersion, sizeof FSavedRomVersion), {}) &&
