@@ -92,9 +92,9 @@ class TSimBootMonitor {
   int FTransfersDone = 0;   // transfers ended with EOT
   int FAppletWrites = 0;
   int FRestarts = 0;
-  int FBadRequests = 0;  // requests the monitor could not parse
+  int FBadRequests = 0;                       // requests the monitor could not parse
   std::vector<std::string> FBadRequestLines;  // and their text
-  int FWakeUps = 0;  // "#" wake-ups, answered or not
+  int FWakeUps = 0;                           // "#" wake-ups, answered or not
   // (flash offset, byte count) of every applet write command run.
   std::vector<std::pair<uint32_t, uint32_t>> FWriteLog;
   bool FAppletLoaded = false;
