@@ -180,6 +180,7 @@ class TSimReader::TBootPort : public ISimBootPort {
   }
   void SetRomVersion(const std::string& version) override { FReader.SetRomVersion(version); }
   void Restart() override { FReader.RestartFromBoot(); }
+  void Hangup() override { FReader.Hangup(); }
 
  private:
   TSimReader& FReader;
