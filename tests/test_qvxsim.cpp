@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <asm/termbits.h>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -124,6 +125,26 @@ TEST_F(TTransportTest, PtyFollowsOpensClosesQuickReopensAndLineSpeed) {
   EXPECT_LT(CpuSeconds() - cpu, 0.05);
 }
 
+TEST_F(TTransportTest, PtyDeviceThatHangsUpIsSilentUntilThePortIsReopened) {
+  TSimPtyTransport t(Device, Scheduler);
+  ASSERT_TRUE(t.Open()) << t.ErrorText();
+  int fd = OpenSlave(t.SlavePath());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Device.FOpenCount == 1; }, 1000));
+  Device.Drop();
+  EXPECT_EQ(Device.FCloseCount, 1);
+  ASSERT_EQ(write(fd, "ping", 4), 4);
+  EXPECT_TRUE(ReadSlave(fd, 1, 300).empty());
+  EXPECT_TRUE(Device.FReceived.empty());
+
+  close(fd);
+  fd = OpenSlave(t.SlavePath());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Device.FOpenCount == 2; }, 1000));
+  ASSERT_EQ(write(fd, "pong", 4), 4);
+  EXPECT_EQ(ReadSlave(fd, 4, 1000), (TByteVec{'p', 'o', 'n', 'g'}));
+  close(fd);
+}
+
 TEST_F(TTransportTest, PtyWithoutWatchingSeesTheHangupAndIdlesWhileClosed) {
   TSimPtyTransport t(Device, Scheduler);
   ASSERT_TRUE(t.Open(false)) << t.ErrorText();
@@ -220,9 +241,9 @@ class TSimProcess {
   bool WaitForEvent(const QString& text, int count = 1, int timeoutMs = 2000) {
     return QTest::qWaitFor([&] { return Events().count(text) >= count; }, timeoutMs);
   }
-  // SIGTERM: true when it ended by itself, cleanly.
-  bool Stop() {
-    FProcess.terminate();
+  // SIGTERM (or another signal): true when it ended by itself, cleanly.
+  bool Stop(int signal = SIGTERM) {
+    ::kill(static_cast<pid_t>(FProcess.processId()), signal);
     return FProcess.waitForFinished(3000) && FProcess.exitStatus() == QProcess::NormalExit &&
            FProcess.exitCode() == 0;
   }
@@ -294,7 +315,7 @@ TEST_F(TQvxsimTest, TcpServerModeServesThePcAsClient) {
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
   ExpectEcho(big);
 
-  EXPECT_TRUE(Sim.Stop());
+  EXPECT_TRUE(Sim.Stop(SIGINT));
   EXPECT_TRUE(QTest::qWaitFor([&] { return C->FSockConnected == 0; }, 2000));
 }
 
