@@ -70,19 +70,19 @@ struct TTransportTest : ::testing::Test {
   TEcho Device;
 };
 
-TEST(QtSimScheduler, RunsWorkInDueOrderAndScheduledOrderWithinAMillisecond) {
+TEST(QtSimScheduler, RunsWorkInDueOrderThenInScheduledOrder) {
   EnsureQtApp();
   TQtSimScheduler s;
   std::string order;
-  s.After(30, [&] { order += 'a'; });
-  s.After(10, [&] { order += 'b'; });
-  s.After(10, [&] { order += 'c'; });
+  s.After(400, [&] { order += 'a'; });
+  s.After(200, [&] { order += 'b'; });
+  s.After(200, [&] { order += 'c'; });
   s.After(0, [&] {
     order += 'd';
     s.After(0, [&] { order += 'e'; });
   });
   EXPECT_EQ(order, "");  // never from inside After
-  ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == 5; }, 1000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == 5; }, 2000));
   EXPECT_EQ(order, "debca");
 }
 
