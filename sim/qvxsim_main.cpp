@@ -84,6 +84,10 @@ bool ParseOptions(const QStringList& args, TOptions* o, QString* error) {
       value = args[++i];
       return true;
     };
+    if ((arg == "--help" || arg == "--serial") && !value.isNull()) {
+      *error = arg + " takes no value";
+      return false;
+    }
     if (arg == "--help" || arg == "-h") {
       o->Help = true;
     } else if (arg == "--serial") {

@@ -342,7 +342,8 @@ TEST(Qvxsim, BadOptionsGiveUsageAndExitCode2) {
                                   {"--tcp-server", "70000"},
                                   {"--tcp-server"},
                                   {"--tcp-connect", "10.0.0.1"},
-                                  {"--serial", "extra"}};
+                                  {"--serial", "extra"},
+                                  {"--serial=1"}};
   for (const QStringList& args : bad) {
     QProcess p;
     p.start(QVXSIM_PATH, args);
