@@ -36,7 +36,7 @@ const char kUsage[] =
 // the stand-in echo device takes none.
 std::unique_ptr<TSimDevice> MakeDevice(const QStringList& deviceArgs, QString* error) {
   if (!deviceArgs.isEmpty()) {
-    *error = "unknown option " + deviceArgs.first();
+    *error = "unknown argument \"" + deviceArgs.first() + "\"";
     return nullptr;
   }
   return std::make_unique<TEchoDevice>();
@@ -84,6 +84,10 @@ bool ParseOptions(const QStringList& args, TOptions* o, QString* error) {
       value = args[++i];
       return true;
     };
+    if ((arg == "--help" || arg == "--serial") && !value.isNull()) {
+      *error = arg + " takes no value";
+      return false;
+    }
     if (arg == "--help" || arg == "-h") {
       o->Help = true;
     } else if (arg == "--serial") {
@@ -102,11 +106,8 @@ bool ParseOptions(const QStringList& args, TOptions* o, QString* error) {
         return false;
       }
       o->Host = value.left(colon);
-    } else if (arg.startsWith('-')) {
-      o->DeviceArgs << args[i];  // the device's own switches
     } else {
-      *error = "unexpected argument \"" + arg + "\"";
-      return false;
+      o->DeviceArgs << args[i];  // the device's own switches and their values
     }
   }
   if (!o->Help && o->Mode == TOptions::None) {
