@@ -11,8 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "sim/EchoDevice.h"
 #include "sim/SimDevice.h"
+#include "sim/SimUnit.h"
 #include "sim/qt/QtSimScheduler.h"
 #include "sim/qt/SimPtyTransport.h"
 #include "sim/qt/SimTcpTransports.h"
@@ -23,7 +23,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 
 const char kUsage[] =
-    "usage: qvxsim MODE [DEVICE OPTIONS]\n"
+    "usage: qvxsim MODE [--SWITCH[=VALUE]...]\n"
     "modes:\n"
     "  --serial               create a pseudo-terminal and print \"serial: /dev/pts/N\"\n"
     "  --tcp-server PORT      listen on PORT (0: any free port) and print \"listening: PORT\"\n"
@@ -32,14 +32,17 @@ const char kUsage[] =
     "  --help                 show this text\n"
     "Ends on SIGTERM or SIGINT.\n";
 
-// The device served. deviceArgs are the options the transport did not take;
-// the stand-in echo device takes none.
-std::unique_ptr<TSimDevice> MakeDevice(const QStringList& deviceArgs, QString* error) {
-  if (!deviceArgs.isEmpty()) {
-    *error = "unknown argument \"" + deviceArgs.first() + "\"";
-    return nullptr;
-  }
-  return std::make_unique<TEchoDevice>();
+// The unit served: a reader with its interface board, boot monitor and
+// parameter memory. deviceArgs are the options the transport did not take,
+// each a unit switch written as --NAME[=VALUE].
+std::unique_ptr<TSimUnit> MakeUnit(ISimScheduler& scheduler, TSimLink link,
+                                   const QStringList& deviceArgs, QString* error) {
+  std::vector<std::string> switches;
+  for (const QString& a : deviceArgs) switches.push_back(a.mid(2).toStdString());
+  std::string why;
+  auto unit = TSimUnit::Create(scheduler, link, switches, &why);
+  if (!unit) *error = QString::fromStdString(why);
+  return unit;
 }
 
 struct TOptions {
@@ -161,11 +164,14 @@ int main(int argc, char** argv) {
   }
   if (options.Help) {
     std::fputs(kUsage, stdout);
+    std::fputs("unit switches (--NAME[=VALUE]):\n", stdout);
+    for (const auto& l : TSimUnit::SwitchHelp()) std::printf("  %s\n", l.c_str());
     return 0;
   }
   TQtSimScheduler scheduler;
-  std::unique_ptr<TSimDevice> device = MakeDevice(options.DeviceArgs, &error);
-  if (!device) {
+  const TSimLink link = options.Mode == TOptions::Serial ? TSimLink::Serial : TSimLink::Tcp;
+  std::unique_ptr<TSimUnit> unit = MakeUnit(scheduler, link, options.DeviceArgs, &error);
+  if (!unit) {
     std::fprintf(stderr, "qvxsim: %s\n%s", error.toLocal8Bit().constData(), kUsage);
     return kExitUsage;
   }
@@ -174,13 +180,13 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 
-  // Declared after the device: they go first on the way out.
+  // Declared after the unit: they go first on the way out.
   std::unique_ptr<TSimPtyTransport> pty;
   std::unique_ptr<TSimTcpServerTransport> server;
   std::unique_ptr<TSimTcpClientTransport> client;
   switch (options.Mode) {
     case TOptions::Serial:
-      pty = std::make_unique<TSimPtyTransport>(*device, scheduler);
+      pty = std::make_unique<TSimPtyTransport>(unit->Reader(), scheduler);
       pty->OnEvent = LogEvent;
       if (!pty->Open()) {
         LogEvent(pty->ErrorText());
@@ -191,7 +197,7 @@ int main(int argc, char** argv) {
       PrintLine("serial: " + QString::fromStdString(pty->SlavePath()));
       break;
     case TOptions::TcpServer:
-      server = std::make_unique<TSimTcpServerTransport>(*device, scheduler);
+      server = std::make_unique<TSimTcpServerTransport>(unit->Reader(), scheduler);
       server->OnEvent = LogEvent;
       if (!server->Listen(options.Port)) {
         LogEvent(server->ErrorText());
@@ -200,7 +206,7 @@ int main(int argc, char** argv) {
       PrintLine("listening: " + QString::number(server->Port()));
       break;
     case TOptions::TcpConnect:
-      client = std::make_unique<TSimTcpClientTransport>(*device, scheduler);
+      client = std::make_unique<TSimTcpClientTransport>(unit->Reader(), scheduler);
       client->OnEvent = LogEvent;
       PrintLine("connecting: " + options.Host + ":" + QString::number(options.Port));
       client->Start(options.Host, options.Port);

@@ -259,14 +259,10 @@ struct TQvxsimTest : ::testing::Test {
     Para.BaudRate = 115200;
     C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, Para);
   }
-  // Sends bytes and expects them back.
-  void ExpectEcho(const TByteVec& bytes) {
-    ASSERT_NE(C->SendData(bytes.data(), static_cast<int>(bytes.size()), true), 0);
-    TByteVec back(bytes.size() + 64);
-    ASSERT_TRUE(C->WaitResponse(back.data(), static_cast<int>(back.size()),
-                                static_cast<int>(bytes.size()), 2000));
-    back.resize(bytes.size());
-    EXPECT_EQ(back, bytes);
+  // The served reader answers its ROM version request.
+  void ExpectReader(const char* version = "2120KRV07") {
+    ASSERT_EQ(C->ReadRomVersion(false), 1);
+    EXPECT_STREQ(C->FRomVersion, version);
   }
 
   TQtHost Host;
@@ -277,7 +273,7 @@ struct TQvxsimTest : ::testing::Test {
   TSimProcess Sim;
 };
 
-TEST_F(TQvxsimTest, SerialModeEchoesFollowsTheLineSpeedAndSeesAReopen) {
+TEST_F(TQvxsimTest, SerialModeServesTheReaderFollowsTheLineSpeedAndSeesAReopen) {
   const QString line = Sim.Start({"--serial"});
   ASSERT_TRUE(line.startsWith("serial: /dev/pts/")) << line.toStdString();
   const std::string path = line.mid(8).toStdString();
@@ -286,16 +282,16 @@ TEST_F(TQvxsimTest, SerialModeEchoesFollowsTheLineSpeedAndSeesAReopen) {
 
   C->FLinkKind = 0;
   ASSERT_TRUE(C->OpenComPort(number));
-  ExpectEcho(AllByteValues());
+  ExpectReader();
 
   C->CommX1->SetBaudRate(19200);
-  ExpectEcho({0x02, 0x00, 0x4F});
+  ExpectReader();
   EXPECT_TRUE(Sim.WaitForEvent("line speed 19200"));
 
   ASSERT_TRUE(C->OpenComPort(number));  // closes first: the power cycle
   EXPECT_TRUE(Sim.WaitForEvent("link closed"));
   EXPECT_TRUE(Sim.WaitForEvent("link opened", 2));
-  ExpectEcho({0x23});
+  ExpectReader();
 
   EXPECT_TRUE(Sim.Stop());
   EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
@@ -310,10 +306,9 @@ TEST_F(TQvxsimTest, TcpServerModeServesThePcAsClient) {
 
   C->FLinkKind = 1;
   ASSERT_TRUE(C->OpenTcpLink(0, 0, port, "127.0.0.1"));
-  ExpectEcho(AllByteValues());
-  TByteVec big(600);
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
-  ExpectEcho(big);
+  ExpectReader();
+  ASSERT_EQ(C->ReadIfbRomVersion(false), 1);  // the interface board is in the path
+  EXPECT_STREQ(C->FRomVersion, "1022IFB01");
 
   EXPECT_TRUE(Sim.Stop(SIGINT));
   EXPECT_TRUE(QTest::qWaitFor([&] { return C->FSockConnected == 0; }, 2000));
@@ -328,7 +323,7 @@ TEST_F(TQvxsimTest, TcpConnectModeReachesThePcListeningLater) {
 
   C->FLinkKind = 1;
   ASSERT_TRUE(C->OpenTcpLink(port, 1, 0, ""));
-  ExpectEcho(AllByteValues());
+  ExpectReader();
 
   EXPECT_TRUE(Sim.Stop());
   EXPECT_TRUE(QTest::qWaitFor([&] { return C->FSockConnected == 0; }, 2000));
@@ -343,7 +338,9 @@ TEST(Qvxsim, BadOptionsGiveUsageAndExitCode2) {
                                   {"--tcp-server"},
                                   {"--tcp-connect", "10.0.0.1"},
                                   {"--serial", "extra"},
-                                  {"--serial=1"}};
+                                  {"--serial=1"},
+                                  {"--serial", "--no-such-fault"},
+                                  {"--serial", "--bm-refuse-block=x"}};
   for (const QStringList& args : bad) {
     QProcess p;
     p.start(QVXSIM_PATH, args);
@@ -355,7 +352,19 @@ TEST(Qvxsim, BadOptionsGiveUsageAndExitCode2) {
   help.start(QVXSIM_PATH, {"--help"});
   ASSERT_TRUE(help.waitForFinished(5000));
   EXPECT_EQ(help.exitCode(), 0);
-  EXPECT_TRUE(help.readAllStandardOutput().contains("--tcp-connect HOST:PORT"));
+  const QByteArray text = help.readAllStandardOutput();
+  EXPECT_TRUE(text.contains("--tcp-connect HOST:PORT"));
+  EXPECT_TRUE(text.contains("wrong-model"));
+}
+
+TEST_F(TQvxsimTest, FaultSwitchesReachTheServedReader) {
+  const QString line = Sim.Start({"--tcp-server", "0", "--rom-version=2130KRV07", "--old-board"});
+  ASSERT_TRUE(line.startsWith("listening: ")) << line.toStdString();
+  C->FLinkKind = 1;
+  ASSERT_TRUE(C->OpenTcpLink(0, 0, line.mid(11).toInt(), "127.0.0.1"));
+  ExpectReader("2130KRV07");
+  EXPECT_EQ(C->CheckIfbVersion(1022), 0);
+  EXPECT_TRUE(Sim.Stop());
 }
 
 }  // namespace
