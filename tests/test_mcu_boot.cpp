@@ -105,7 +105,7 @@ TEST_F(TMcuBootTest, InquiryOf200BytesIsReadWholeBeforeTheSumTest) {
   TBytes data(200);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 3);
   const TBytes reply = Inquiry(0x35, data);
-  // The reply trickles in: the wait must not judge the first part.
+  // The reply trickles in: the wait must not judge the first bytes.
   Script.OnReceive = [&reply](TScriptedDevice& d, const TBytes&) {
     d.Reply(TBytes(reply.begin(), reply.begin() + 2), 5);
     d.Reply(TBytes(reply.begin() + 2, reply.begin() + 120), 40);

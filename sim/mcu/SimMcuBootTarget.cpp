@@ -472,7 +472,7 @@ void TSimMcuBootTarget::MemoryRead(const std::vector<uint8_t>& frame) {
   if (size == 0 || size > kUserAreaEnd - kUserAreaStart + 1) return Refuse(frame[0], kErrLength);
   const TRegion area = areaCode == 0   ? TRegion{kUserBootStart, kUserBootEnd}
                        : areaCode == 1 ? TRegion{kUserAreaStart, kUserAreaEnd}
-                                       : TRegion{1, 0};
+                                       : TRegion{1, 0};  // no such area: holds nothing
   if (!InRegion(first, first + size - 1, area)) return Refuse(frame[0], kErrAddress);
   TBytes reply{0x52};
   PutU32(reply, FFaults.OversizeMemoryRead ? size + kOversize : size);
