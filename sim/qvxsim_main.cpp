@@ -13,6 +13,7 @@
 
 #include "sim/SimDevice.h"
 #include "sim/SimUnit.h"
+#include "sim/mcu/SimMcuBootTarget.h"
 #include "sim/qt/QtSimScheduler.h"
 #include "sim/qt/SimPtyTransport.h"
 #include "sim/qt/SimTcpTransports.h"
@@ -32,17 +33,36 @@ const char kUsage[] =
     "  --help                 show this text\n"
     "Ends on SIGTERM or SIGINT.\n";
 
-// The unit served: a reader with its interface board, boot monitor and
-// parameter memory. deviceArgs are the options the transport did not take,
-// each a unit switch written as --NAME[=VALUE].
-std::unique_ptr<TSimUnit> MakeUnit(ISimScheduler& scheduler, TSimLink link,
-                                   const QStringList& deviceArgs, QString* error) {
+// What qvxsim serves: the whole reader unit, or with --mcu a microcontroller
+// in its serial boot mode. deviceArgs are the options the transport did not
+// take, each a switch written as --NAME[=VALUE].
+struct TServed {
+  std::unique_ptr<TSimUnit> Unit;
+  std::unique_ptr<TSimMcuBootTarget> Mcu;
+  TSimDevice& Device() {
+    if (Mcu) return *Mcu;
+    return Unit->Reader();
+  }
+};
+
+bool MakeServed(ISimScheduler& scheduler, TSimLink link, const QStringList& deviceArgs,
+                TServed* served, QString* error) {
+  if (deviceArgs.contains("--mcu")) {
+    if (deviceArgs.size() != 1) {
+      *error = "--mcu takes no other switches";
+      return false;
+    }
+    served->Mcu = std::make_unique<TSimMcuBootTarget>();
+    // A pseudo-terminal carries no line rate: the target hears every byte.
+    served->Mcu->FModelLineRate = false;
+    return true;
+  }
   std::vector<std::string> switches;
   for (const QString& a : deviceArgs) switches.push_back(a.mid(2).toStdString());
   std::string why;
-  auto unit = TSimUnit::Create(scheduler, link, switches, &why);
-  if (!unit) *error = QString::fromStdString(why);
-  return unit;
+  served->Unit = TSimUnit::Create(scheduler, link, switches, &why);
+  if (!served->Unit) *error = QString::fromStdString(why);
+  return served->Unit != nullptr;
 }
 
 struct TOptions {
@@ -164,14 +184,15 @@ int main(int argc, char** argv) {
   }
   if (options.Help) {
     std::fputs(kUsage, stdout);
-    std::fputs("unit switches (--NAME[=VALUE]):\n", stdout);
+    std::fputs("  --mcu                  serve a microcontroller in its serial boot mode instead\n", stdout);
+    std::fputs("reader unit switches (--NAME[=VALUE]):\n", stdout);
     for (const auto& l : TSimUnit::SwitchHelp()) std::printf("  %s\n", l.c_str());
     return 0;
   }
   TQtSimScheduler scheduler;
   const TSimLink link = options.Mode == TOptions::Serial ? TSimLink::Serial : TSimLink::Tcp;
-  std::unique_ptr<TSimUnit> unit = MakeUnit(scheduler, link, options.DeviceArgs, &error);
-  if (!unit) {
+  TServed served;
+  if (!MakeServed(scheduler, link, options.DeviceArgs, &served, &error)) {
     std::fprintf(stderr, "qvxsim: %s\n%s", error.toLocal8Bit().constData(), kUsage);
     return kExitUsage;
   }
@@ -186,7 +207,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<TSimTcpClientTransport> client;
   switch (options.Mode) {
     case TOptions::Serial:
-      pty = std::make_unique<TSimPtyTransport>(unit->Reader(), scheduler);
+      pty = std::make_unique<TSimPtyTransport>(served.Device(), scheduler);
       pty->OnEvent = LogEvent;
       if (!pty->Open()) {
         LogEvent(pty->ErrorText());
@@ -197,7 +218,7 @@ int main(int argc, char** argv) {
       PrintLine("serial: " + QString::fromStdString(pty->SlavePath()));
       break;
     case TOptions::TcpServer:
-      server = std::make_unique<TSimTcpServerTransport>(unit->Reader(), scheduler);
+      server = std::make_unique<TSimTcpServerTransport>(served.Device(), scheduler);
       server->OnEvent = LogEvent;
       if (!server->Listen(options.Port)) {
         LogEvent(server->ErrorText());
@@ -206,7 +227,7 @@ int main(int argc, char** argv) {
       PrintLine("listening: " + QString::number(server->Port()));
       break;
     case TOptions::TcpConnect:
-      client = std::make_unique<TSimTcpClientTransport>(unit->Reader(), scheduler);
+      client = std::make_unique<TSimTcpClientTransport>(served.Device(), scheduler);
       client->OnEvent = LogEvent;
       PrintLine("connecting: " + options.Host + ":" + QString::number(options.Port));
       client->Start(options.Host, options.Port);
