@@ -3,6 +3,7 @@
 #include "reader/MaintenanceCommands.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "link/FlashWrRXCont.h"
 #include "reader/ReaderFrame.h"
@@ -33,18 +34,19 @@ const TEepromSelector kAllDataSelector{kDetailSelectorRW,
                                        "Read All EEPROM RX: ", "EEPROM_ALLDATA TX: "};
 const TEepromSelector kChipSelector{kDetailChipRead, "RC663_EEPROM_RDWR RX: ", "??????? TX: "};
 
-// Sends the request and takes count answer bytes; empty on time-out.
-TBytes Exchange(TFlashWrRXCont& c, const TBytes& request, const std::string& label, int count) {
+// Sends the request and takes count answer bytes; nothing on time-out.
+std::optional<TStatusAnswer> Exchange(TFlashWrRXCont& c, const TBytes& request,
+                                      const std::string& label, int count) {
   c.SendReaderRequest(request.data(), static_cast<int>(request.size()), label, false,
                       TFlashWrRXCont::kMaintReplyTimeoutMs);
-  if (!c.WaitRxBytes(count, TFlashWrRXCont::kMaintReplyTimeoutMs)) return {};
+  if (!c.WaitRxBytes(count, TFlashWrRXCont::kMaintReplyTimeoutMs)) return std::nullopt;
   TBytes answer(static_cast<size_t>(count));
   c.TakeRxBytes(answer.data(), count);
-  return answer;
+  return TStatusAnswer(std::move(answer));
 }
 
-bool Accepted(const TBytes& answer) {
-  return answer.size() > static_cast<size_t>(kStatusPos) && answer[kStatusPos] == kAccepted;
+bool Accepted(const std::optional<TStatusAnswer>& answer) {
+  return answer && answer->Accepted();
 }
 
 }  // namespace
@@ -69,9 +71,10 @@ int TFlashWrRXCont::PassThroughCmd(uint8_t letter, int n, const uint8_t* data, i
   const int payload = answerLength - kStatusOnlyTaken;
   if (payload > 0 && (!output || payload > outputCapacity)) return 0;
   const TBytes request = BuildRequest(letter, TBytes(data, data + n));
-  const TBytes answer = Exchange(*this, request, "PassThroughCmd: ", answerLength);
+  const auto answer = Exchange(*this, request, "PassThroughCmd: ", answerLength);
   if (!Accepted(answer)) return 0;
-  std::copy(answer.begin() + kStatusOnlyTaken, answer.end(), output);
+  for (int i = 0; i < payload; ++i)
+    output[i] = answer->At(static_cast<size_t>(kStatusOnlyTaken + i));
   answerLength = payload;
   return 1;
 }
@@ -86,8 +89,8 @@ int TFlashWrRXCont::EepromWriteCmd(uint8_t selector, uint8_t index, int count, c
   d[2] = index;
   d[3] = static_cast<uint8_t>(count);
   std::copy_n(data, 2 * count, d.begin() + kWriteHead);
-  const TBytes answer = Exchange(*this, BuildRequest(kLetterSet, d),
-                                 EepromSelector(selector).WriteLabel, answerLength);
+  const auto answer = Exchange(*this, BuildRequest(kLetterSet, d),
+                               EepromSelector(selector).WriteLabel, answerLength);
   return Accepted(answer) ? 1 : 0;
 }
 
@@ -99,14 +102,14 @@ int TFlashWrRXCont::EepromReadCmd(uint8_t selector, uint8_t index, int count, ui
   if (ReadCarriesSelector(sel.ReadDetail)) d.push_back(selector);
   d.push_back(index);
   d.push_back(static_cast<uint8_t>(count));
-  const TBytes answer =
+  const auto answer =
       Exchange(*this, BuildRequest(kLetterRead, d), sel.ReadLabel, 2 * count + kReadAnswerOverhead);
   if (!Accepted(answer)) return 0;
   // LEN (byte 3) is taken but not looked at.
-  if (answer[kFirstDataPos] != sel.ReadDetail || answer[kReadIndexPos] != index ||
-      answer[kReadCountPos] != count)
+  if (answer->At(kFirstDataPos) != sel.ReadDetail || answer->At(kReadIndexPos) != index ||
+      answer->At(kReadCountPos) != count)
     return 0;
-  std::copy_n(answer.begin() + kReadDataPos, 2 * count, output);
+  for (int i = 0; i < 2 * count; ++i) output[i] = answer->At(static_cast<size_t>(kReadDataPos + i));
   return 1;
 }
 
