@@ -11,8 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "sim/EchoDevice.h"
 #include "sim/SimDevice.h"
+#include "sim/SimUnit.h"
+#include "sim/mcu/SimMcuBootTarget.h"
 #include "sim/qt/QtSimScheduler.h"
 #include "sim/qt/SimPtyTransport.h"
 #include "sim/qt/SimTcpTransports.h"
@@ -23,7 +24,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 
 const char kUsage[] =
-    "usage: qvxsim MODE [DEVICE OPTIONS]\n"
+    "usage: qvxsim MODE [--SWITCH[=VALUE]...]\n"
     "modes:\n"
     "  --serial               create a pseudo-terminal and print \"serial: /dev/pts/N\"\n"
     "  --tcp-server PORT      listen on PORT (0: any free port) and print \"listening: PORT\"\n"
@@ -32,14 +33,36 @@ const char kUsage[] =
     "  --help                 show this text\n"
     "Ends on SIGTERM or SIGINT.\n";
 
-// The device served. deviceArgs are the options the transport did not take;
-// the stand-in echo device takes none.
-std::unique_ptr<TSimDevice> MakeDevice(const QStringList& deviceArgs, QString* error) {
-  if (!deviceArgs.isEmpty()) {
-    *error = "unknown option " + deviceArgs.first();
-    return nullptr;
+// What qvxsim serves: the whole reader unit, or with --mcu a microcontroller
+// in its serial boot mode. deviceArgs are the options the transport did not
+// take, each a switch written as --NAME[=VALUE].
+struct TServed {
+  std::unique_ptr<TSimUnit> Unit;
+  std::unique_ptr<TSimMcuBootTarget> Mcu;
+  TSimDevice& Device() {
+    if (Mcu) return *Mcu;
+    return Unit->Reader();
   }
-  return std::make_unique<TEchoDevice>();
+};
+
+bool MakeServed(ISimScheduler& scheduler, TSimLink link, const QStringList& deviceArgs,
+                TServed* served, QString* error) {
+  if (deviceArgs.contains("--mcu")) {
+    if (deviceArgs.size() != 1) {
+      *error = "--mcu takes no other switches";
+      return false;
+    }
+    served->Mcu = std::make_unique<TSimMcuBootTarget>();
+    // A pseudo-terminal carries no line rate: the target hears every byte.
+    served->Mcu->FModelLineRate = false;
+    return true;
+  }
+  std::vector<std::string> switches;
+  for (const QString& a : deviceArgs) switches.push_back(a.mid(2).toStdString());
+  std::string why;
+  served->Unit = TSimUnit::Create(scheduler, link, switches, &why);
+  if (!served->Unit) *error = QString::fromStdString(why);
+  return served->Unit != nullptr;
 }
 
 struct TOptions {
@@ -84,6 +107,10 @@ bool ParseOptions(const QStringList& args, TOptions* o, QString* error) {
       value = args[++i];
       return true;
     };
+    if ((arg == "--help" || arg == "--serial") && !value.isNull()) {
+      *error = arg + " takes no value";
+      return false;
+    }
     if (arg == "--help" || arg == "-h") {
       o->Help = true;
     } else if (arg == "--serial") {
@@ -102,11 +129,8 @@ bool ParseOptions(const QStringList& args, TOptions* o, QString* error) {
         return false;
       }
       o->Host = value.left(colon);
-    } else if (arg.startsWith('-')) {
-      o->DeviceArgs << args[i];  // the device's own switches
     } else {
-      *error = "unexpected argument \"" + arg + "\"";
-      return false;
+      o->DeviceArgs << args[i];  // the device's own switches and their values
     }
   }
   if (!o->Help && o->Mode == TOptions::None) {
@@ -160,11 +184,15 @@ int main(int argc, char** argv) {
   }
   if (options.Help) {
     std::fputs(kUsage, stdout);
+    std::fputs("  --mcu                  serve a microcontroller in its serial boot mode instead\n", stdout);
+    std::fputs("reader unit switches (--NAME[=VALUE]):\n", stdout);
+    for (const auto& l : TSimUnit::SwitchHelp()) std::printf("  %s\n", l.c_str());
     return 0;
   }
   TQtSimScheduler scheduler;
-  std::unique_ptr<TSimDevice> device = MakeDevice(options.DeviceArgs, &error);
-  if (!device) {
+  const TSimLink link = options.Mode == TOptions::Serial ? TSimLink::Serial : TSimLink::Tcp;
+  TServed served;
+  if (!MakeServed(scheduler, link, options.DeviceArgs, &served, &error)) {
     std::fprintf(stderr, "qvxsim: %s\n%s", error.toLocal8Bit().constData(), kUsage);
     return kExitUsage;
   }
@@ -173,13 +201,13 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 
-  // Declared after the device: they go first on the way out.
+  // Declared after the unit: they go first on the way out.
   std::unique_ptr<TSimPtyTransport> pty;
   std::unique_ptr<TSimTcpServerTransport> server;
   std::unique_ptr<TSimTcpClientTransport> client;
   switch (options.Mode) {
     case TOptions::Serial:
-      pty = std::make_unique<TSimPtyTransport>(*device, scheduler);
+      pty = std::make_unique<TSimPtyTransport>(served.Device(), scheduler);
       pty->OnEvent = LogEvent;
       if (!pty->Open()) {
         LogEvent(pty->ErrorText());
@@ -190,7 +218,7 @@ int main(int argc, char** argv) {
       PrintLine("serial: " + QString::fromStdString(pty->SlavePath()));
       break;
     case TOptions::TcpServer:
-      server = std::make_unique<TSimTcpServerTransport>(*device, scheduler);
+      server = std::make_unique<TSimTcpServerTransport>(served.Device(), scheduler);
       server->OnEvent = LogEvent;
       if (!server->Listen(options.Port)) {
         LogEvent(server->ErrorText());
@@ -199,7 +227,7 @@ int main(int argc, char** argv) {
       PrintLine("listening: " + QString::number(server->Port()));
       break;
     case TOptions::TcpConnect:
-      client = std::make_unique<TSimTcpClientTransport>(*device, scheduler);
+      client = std::make_unique<TSimTcpClientTransport>(served.Device(), scheduler);
       client->OnEvent = LogEvent;
       PrintLine("connecting: " + options.Host + ":" + QString::number(options.Port));
       client->Start(options.Host, options.Port);
