@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/ComPara.h"
 #include "link/Host.h"
@@ -82,6 +83,7 @@ class TFlashWrRXCont {
 #include "reader/ReaderMembers.inc"
 #include "bootmonitor/BootMonitorMembers.inc"
 #include "mcuboot/McuBootMembers.inc"
+#include "link/ConnectMembers.inc"
 
  private:
   void ReadSocket(ISocketConnection& conn);
