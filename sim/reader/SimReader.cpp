@@ -138,6 +138,7 @@ bool TSimReaderOptions::SetSwitch(const std::string& setting) {
     IfbRomVersion = value;
     return true;
   }
+  if (Param.SetSwitch(name, value)) return true;
   if (name == "ifb-mode" && value.size() == 4) {
     TBytes w;
     if (!ParseHexBytes(value, w)) return false;
@@ -148,7 +149,7 @@ bool TSimReaderOptions::SetSwitch(const std::string& setting) {
 }
 
 std::vector<std::string> TSimReaderOptions::SwitchHelp() {
-  return {
+  std::vector<std::string> help = {
       "tcp                   the tool reaches the reader through its interface board over TCP",
       "board-on-serial       an interface board sits in the USB serial path too",
       "no-reader             the reader never answers (the board still does)",
@@ -164,6 +165,8 @@ std::vector<std::string> TSimReaderOptions::SwitchHelp() {
       "ifb-version=TEXT      the interface board's ROM version",
       "ifb-mode=HHHH         the interface board's mode word",
   };
+  for (const std::string& line : TSimParamOptions::SwitchHelp()) help.push_back(line);
+  return help;
 }
 
 // ---- the boot monitor's port -----------------------------------------------
@@ -241,6 +244,20 @@ void TSimReader::RegisterReaderCommands() {
     if (r.Data.size() != kOperationModeLength) return Refuse(r);
     return Accept({}, [this, data = r.Data] { FOperationMode = data; });
   });
+  // The parameter memory. A command refused by the refuse switch must leave
+  // the memory as it was, so the switch is looked at before the memory acts.
+  for (const auto& [letter, detail] : TSimParamMemory::Commands()) {
+    RegisterReaderCommand(letter, detail, [this](const TSimRequest& r) {
+      if (FOptions.IsRefused(r)) return Refuse(r);
+      const TSimParamAnswer a = FParamMemory.Handle(r);
+      TSimReply reply;
+      reply.Answer = a.Answer;
+      reply.Status = a.Status;
+      reply.Data = a.Data;
+      reply.BadSum = a.BadSum;
+      return reply;
+    });
+  }
 }
 
 void TSimReader::RegisterBoardCommands() {
@@ -329,13 +346,13 @@ void TSimReader::Dispatch(const std::map<std::pair<uint8_t, int>, TSimHandler>& 
   TSimReply reply = it == table.end() ? Refuse(request) : it->second(request);
   if (!reply.Answer) return;
   if (FOptions.IsRefused(request)) reply.Status = kRefused;
-  SendAnswer(reply.Status, reply.Data);
+  SendAnswer(reply.Status, reply.Data, reply.BadSum);
   if (reply.Status == kAccepted && reply.Effect) reply.Effect();
 }
 
-void TSimReader::SendAnswer(uint8_t status, const TBytes& data) {
+void TSimReader::SendAnswer(uint8_t status, const TBytes& data, bool badSum) {
   TBytes out = FOptions.LeadingBytes;
-  const TBytes frame = SimAnswerFrame(status, data, FOptions.BadChecksum);
+  const TBytes frame = SimAnswerFrame(status, data, FOptions.BadChecksum || badSum);
   out.insert(out.end(), frame.begin(), frame.end());
   Send(out);
 }

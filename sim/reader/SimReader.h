@@ -25,6 +25,7 @@
 
 #include "sim/SimDevice.h"
 #include "sim/reader/SimBootTarget.h"
+#include "sim/reader/SimParamMemory.h"
 #include "sim/reader/SimReaderFrame.h"
 
 enum class TSimLink { Serial, Tcp };
@@ -59,6 +60,8 @@ struct TSimReaderOptions {
   TBytes LeadingBytes;  // sent before every answer frame (stray bytes, garbage)
   // Commands answered with a refusal status: (letter, detail), detail -1 for all.
   std::set<std::pair<uint8_t, int>> Refused;
+  // The parameter memory's acknowledgement layout and faults.
+  TSimParamOptions Param;
 
   void Refuse(uint8_t letter, int detail = -1) { Refused.insert({letter, detail}); }
   bool IsRefused(const TSimRequest& request) const;
@@ -77,6 +80,8 @@ struct TSimReply {
   // Carried out after the answer is queued, and only when it accepts the
   // command (so a refusal fault leaves the device unchanged).
   std::function<void()> Effect;
+  // The answer's checksum is spoiled.
+  bool BadSum = false;
 };
 
 using TSimHandler = std::function<TSimReply(const TSimRequest&)>;
@@ -112,6 +117,7 @@ class TSimReader : public TSimDevice {
   uint16_t IfbModeWord() const { return FIfbModeWord; }
   bool BoardPassThrough() const { return FBoardPassThrough; }
   bool BoardInPath() const;
+  TSimParamMemory& ParamMemory() { return FParamMemory; }
   // Frames dropped for a bad ETX, CR or sum, by reader and board.
   int BadFrames() const { return FParser.BadFrames() + FTap.BadFrames(); }
 
@@ -130,12 +136,13 @@ class TSimReader : public TSimDevice {
   void ReaderReceive(const uint8_t* data, size_t count);
   void Dispatch(const std::map<std::pair<uint8_t, int>, TSimHandler>& table,
                 const TSimRequest& request);
-  void SendAnswer(uint8_t status, const TBytes& data);
+  void SendAnswer(uint8_t status, const TBytes& data, bool badSum = false);
   void EnterBootMonitor();
   void RestartFromBoot();
   void RestartBoard();
   void After(uint32_t ms, std::function<void()> fn);
 
+  TSimParamMemory FParamMemory{FOptions.Param};
   TState FState = TState::Command;
   std::string FRomVersion;
   uint16_t FIfbModeWord = 0;
