@@ -495,7 +495,18 @@ bool TRXProgAppForm::SaveSettings(QString* error) {
     if (error) *error = QStringLiteral("The window has closed; there is nothing to save.");
     return false;
   }
+  if (FKeepStoredLink) {
+    FCont->FLinkKind = FStoredLinkKind;
+    FCont->FTcpPara = FStoredTcpPara;
+  }
   return ::SaveSettings(FIniFileName, *FCont, FComPara, error);
+}
+
+void TRXProgAppForm::KeepStoredLinkOnSave() {
+  if (!FCont) return;
+  FKeepStoredLink = true;
+  FStoredLinkKind = FCont->FLinkKind;
+  FStoredTcpPara = FCont->FTcpPara;
 }
 
 void TRXProgAppForm::PlayRingSound() {

@@ -100,6 +100,9 @@ class TRXProgAppForm : public QMainWindow {
   ILocalAddressSource& AddressSource();
   void SetPortLister(ISerialPortLister* lister) { FPortLister = lister; }
   void SetAddressSource(ILocalAddressSource* source) { FAddressSource = source; }
+  // The link about to be used is a stand-in (the built-in simulator): the
+  // settings file gets the link kind and TCP/IP values loaded now.
+  void KeepStoredLinkOnSave();
   // The version information window made at program start; not owned.
   void SetAboutBox(TAboutBox* box) { FAboutBox = box; }
 
@@ -226,6 +229,9 @@ class TRXProgAppForm : public QMainWindow {
   ILocalAddressSource* FAddressSource = nullptr;
   std::unique_ptr<ISerialPortLister> FSystemPortLister;
   std::unique_ptr<ILocalAddressSource> FSystemAddressSource;
+  bool FKeepStoredLink = false;
+  int32_t FStoredLinkKind = 0;
+  tagTCPIPPara FStoredTcpPara;
   TAboutBox* FAboutBox = nullptr;
   std::unique_ptr<TAboutBox> FOwnAboutBox;
 };

@@ -7,11 +7,15 @@
 #include <cstdio>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "app/Cli.h"
 #include "app/IniFile.h"
+#include "app/Simulate.h"
 #include "link/EnumCom.h"
 #include "link/PortNames.h"
 #include "sim/InProcessLink.h"
@@ -19,6 +23,21 @@
 #include "sim/reader/SimReader.h"
 
 namespace {
+
+class TQtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "test_cli";
+    static char* argv[] = {name, nullptr};
+    FApp = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  void TearDown() override { FApp.reset(); }
+
+ private:
+  std::unique_ptr<QCoreApplication> FApp;
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
 
 using TLines = std::vector<std::string>;
 
@@ -298,6 +317,39 @@ TEST_F(TCliRunTest, SimulatedConnectionLeavesTheStoredBoardAddressAlone) {
   EXPECT_EQ(ini.ReadString("Option", "TCPServAddr"), "192.168.7.7");
   EXPECT_EQ(ini.ReadInteger("Option", "TCPServPort", -1), 9004);
   EXPECT_EQ(ini.ReadInteger("Option", "Port", -1), 5);
+}
+
+// ---- the built-in simulator over real loopback TCP ------------------------
+
+TEST(BuiltInReader, AnswersOverLoopbackAndTakesANewConnection) {
+  TBuiltInReader sim;
+  QString error;
+  ASSERT_TRUE(sim.Start(&error)) << error.toStdString();
+  ASSERT_GT(sim.Port(), 0);
+  const TTcpIpChoice choice = SimulatedTcpChoice(sim.Port(), {10777, 1, 9004, "192.168.7.7"});
+  EXPECT_EQ(choice.ModalResult, kModalOk);
+  EXPECT_EQ(choice.Para.fTCPServer, 0);
+  EXPECT_EQ(choice.Para.TCPServAddr, "127.0.0.1");
+  EXPECT_EQ(choice.Para.TCPPort, 10777);
+
+  const QByteArray romRequest("\x02\x00\x4F\x02\x90\x00\x03\xE6\x0D", 9);
+  for (int round = 0; round < 2; ++round) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(sim.Port()));
+    ASSERT_TRUE(socket.waitForConnected(2000));
+    socket.write(romRequest);
+    QByteArray answer;
+    QElapsedTimer t;
+    t.start();
+    while (answer.size() < 17 && t.elapsed() < 3000) {
+      QTest::qWait(5);
+      answer += socket.readAll();
+    }
+    ASSERT_EQ(answer.size(), 17) << "round " << round;
+    EXPECT_EQ(answer.mid(5, 9), "2120KRV07");
+    socket.disconnectFromHost();
+    QTest::qWait(20);
+  }
 }
 
 }  // namespace
