@@ -33,6 +33,7 @@
 #include "app/OpenComDlg.h"
 #include "app/Platform.h"
 #include "app/SetIPAddrDlg.h"
+#include "app/Simulate.h"
 #include "app/TRXProgAppForm.h"
 #include "link/FlashWrRXCont.h"
 #include "link/IpAddress.h"
@@ -596,6 +597,26 @@ TEST_F(TWindowStartupTest, TcpDialogThenSwitchBackAndCancelClosesOnceTheStepRetu
   EXPECT_GE(script.Seen.filter("TSetIPAddr1Dlg").size(), 2);
   EXPECT_FALSE(Form->isVisible());
   EXPECT_EQ(Form->Controller(), nullptr);
+}
+
+TEST_F(TWindowStartupTest, SimulatedLinkConnectsWithoutTheDialogAndIsNotSaved) {
+  TSimReaderOptions tcp;
+  tcp.Link = TSimLink::Tcp;
+  TSimReader board(tcp);
+  Links.AddTcpEndpoint("127.0.0.1", 40999, &board);
+  Form->KeepStoredLinkOnSave();  // the stored link kind is serial (0)
+  Form->Controller()->FLinkKind = 1;
+  Form->FormUi().FPresetTcpChoice = SimulatedTcpChoice(40999, Form->Controller()->FTcpPara);
+  Form->show();
+  Form->FormShow();  // no dialog comes up: nothing answers one
+  EXPECT_EQ(Log(),
+            (QStringList{"ROM Version : 2120KRV07", "Find QVX R/W", "Module : QVX-K417      "}));
+  EXPECT_EQ(Form->FLastTcpPara.TCPServPort, 40999);
+  EXPECT_TRUE(Form->close());
+  TIniFile ini;
+  ASSERT_TRUE(ReadIniFile(Form->FIniFileName, &ini, nullptr));
+  EXPECT_EQ(ini.ReadInteger("Option", "Use_USB_TCP", -1), 0);
+  EXPECT_EQ(ini.ReadString("Option", "TCPServAddr"), kDefaultIfbAddress);
 }
 
 TEST_F(TWindowStartupTest, HelpShowsTheVersionWindow) {
