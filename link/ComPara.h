@@ -11,7 +11,9 @@ struct tagCOMPara {
   uint32_t FlowControl = 0; // 1 RTS/CTS, 2 XON/XOFF, else none
   int32_t WriteSpeedIndex = 0;   // port dialog's write-speed selection
   int32_t BootNewBitRate = 0;    // boot-mode tools: new bit rate
-  int32_t BootReserved[6] = {};  // further boot-mode settings
+  uint8_t BootRatio1 = 0;        // boot-mode tools: multiplication ratios of the
+  uint8_t BootRatio2 = 0;        //   new-bit-rate selection
+  float BootInputFreq = 0.0f;    // boot-mode tools: input clock, MHz
 };
 
 struct tagTCPIPPara {

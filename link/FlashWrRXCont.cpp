@@ -50,6 +50,11 @@ TFlashWrRXCont::TFlashWrRXCont(IHost& host, ILinkFactory& links, IUi& ui,
   ClientSocket1->OnRead = [this] { ClientSocket1Read(); };
   ClientSocket1->OnError = [this](const std::string& e) { ClientSocket1Error(e); };
   ServerSocket1->OnListen = [this] { ServerSocket1Listen(); };
+  // The port cannot be listened on (e.g. in use): worth an always line, the
+  // wait for the board would otherwise end without a reason.
+  ServerSocket1->OnListenError = [this](const std::string& e) {
+    AddLog("ServerSocket1 listen error: " + e, true);
+  };
   ServerSocket1->OnClientConnect = [this](ISocketConnection& c) { ServerSocket1ClientConnect(c); };
   ServerSocket1->OnClientDisconnect = [this](ISocketConnection& c) {
     ServerSocket1ClientDisconnect(c);
@@ -67,6 +72,7 @@ TFlashWrRXCont::~TFlashWrRXCont() {
   ClientSocket1->OnConnect = ClientSocket1->OnDisconnect = ClientSocket1->OnRead = nullptr;
   ClientSocket1->OnError = nullptr;
   ServerSocket1->OnListen = nullptr;
+  ServerSocket1->OnListenError = nullptr;
   ServerSocket1->OnClientConnect = ServerSocket1->OnClientDisconnect = nullptr;
   ServerSocket1->OnClientRead = nullptr;
   ServerSocket1->OnClientError = nullptr;

@@ -70,6 +70,8 @@ class IServerSocket {
   virtual ISocketConnection* Connection(int index) = 0;
 
   std::function<void()> OnListen;
+  // Listening failed (port in use, no permission); the server stays inactive.
+  std::function<void(const std::string& error)> OnListenError;
   std::function<void(ISocketConnection&)> OnClientConnect;
   std::function<void(ISocketConnection&)> OnClientDisconnect;
   std::function<void(ISocketConnection&)> OnClientRead;

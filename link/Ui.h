@@ -64,6 +64,8 @@ class IUi {
   // Disables the update command's tool button and firmware menu, and the
   // log's pop-up entry too when alsoPopup is set.
   virtual void DisableUpdateEntries(bool alsoPopup) { (void)alsoPopup; }
+  // The confirmation dialog's large text (Label1), shown during an update.
+  virtual void SetConfirmText(const std::string& text) { (void)text; }
   virtual void SetStageTitle(const std::string& text) { (void)text; }
   virtual void SetGauge(int percent) { (void)percent; }
   virtual void SetStatusText(const std::string& text) { (void)text; }

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev libgl-dev
-  libgtest-dev
+  libgtest-dev binutils
   fonts-ipafont-gothic fonts-ipafont-mincho
   xvfb xauth
 )

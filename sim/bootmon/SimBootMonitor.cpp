@@ -146,7 +146,7 @@ void TSimBootMonitor::CommandByte(uint8_t b) {
 void TSimBootMonitor::Request(const std::string& text) {
   const std::string prompt = std::string(kNewLine) + ">";
   if (text.empty()) {
-    Emit(prompt);
+    if (FWakeUps++ >= FFaults.IgnoreWakeUps) Emit(prompt);
     return;
   }
   const char letter = text[0];
@@ -166,6 +166,7 @@ void TSimBootMonitor::Request(const std::string& text) {
       if (!ParseFields(fields, true, a, b)) break;
       char word[9];
       std::snprintf(word, sizeof word, "%08X", static_cast<unsigned>(ReadWord(a)));
+      if (FFaults.GarbledWordAddress != 0 && a == FFaults.GarbledWordAddress) word[3] = 'G';
       Emit(std::string(kNewLine) + "0x" + word + kNewLine + ">");
       return;
     }
@@ -186,6 +187,7 @@ void TSimBootMonitor::Request(const std::string& text) {
       break;
   }
   ++FBadRequests;
+  FBadRequestLines.push_back(text);
   Emit(prompt);
 }
 
@@ -311,6 +313,7 @@ uint32_t TSimBootMonitor::RunApplet() {
       break;
     case kWrite: {
       // arg0 buffer address, arg1 byte count, arg2 flash offset.
+      FWriteLog.emplace_back(arg2, arg1);
       const bool valid = FAppletInitialised && !FAppletEnded && arg1 <= FBufferSize &&
                          InRam(arg0, arg1) && uint64_t{arg2} + arg1 <= FFlash.size();
       uint32_t written = 0;

@@ -14,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/SimDevice.h"
 #include "sim/bootmon/RomVersionMark.h"
@@ -26,6 +28,8 @@ struct TSimBootFaults {
   int HangupAtBlock = -1;           // the link drops when this block arrives
   int BadByteCountAt = -1;          // this applet write reports BadByteCount bytes written
   uint32_t BadByteCount = 0;        //   (it writes the whole chunk all the same)
+  uint32_t GarbledWordAddress = 0;  // non-zero: reads of this word answer a non-hex digit
+  int IgnoreWakeUps = 0;            // this many wake-ups ("#") go unanswered
   bool SilentAfterRestart = false;  // after the restart word nothing answers until a power cycle
   bool Silent = false;              // the monitor never answers (it was never entered)
 };
@@ -88,7 +92,11 @@ class TSimBootMonitor {
   int FTransfersDone = 0;   // transfers ended with EOT
   int FAppletWrites = 0;
   int FRestarts = 0;
-  int FBadRequests = 0;  // requests the monitor could not parse
+  int FBadRequests = 0;                       // requests the monitor could not parse
+  std::vector<std::string> FBadRequestLines;  // and their text
+  int FWakeUps = 0;                           // "#" wake-ups, answered or not
+  // (flash offset, byte count) of every applet write command run.
+  std::vector<std::pair<uint32_t, uint32_t>> FWriteLog;
   bool FAppletLoaded = false;
   bool FAppletInitialised = false;
   bool FAppletEnded = false;

@@ -12,6 +12,9 @@ TSimBootMonitorTarget::TSimBootMonitorTarget(ISimScheduler& scheduler, uint32_t 
     if (const auto version = FMonitor.RomVersion()) port->SetRomVersion(*version);
     port->Restart();  // the reader calls Leave
   };
+  FMonitor.OnHangup = [this] {
+    if (FPort) FPort->Hangup();
+  };
 }
 
 void TSimBootMonitorTarget::Enter(ISimBootPort& port) {

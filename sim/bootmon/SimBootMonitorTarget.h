@@ -17,8 +17,8 @@ class TSimBootMonitorTarget : public ISimBootTarget {
   void Leave() override { FPort = nullptr; }
 
   // The reader's restart pause and its silent-after-restart fault govern the
-  // restart here; the monitor hands over at once. The reader's port has no
-  // hang-up, so HangupAtBlock only leaves that block unanswered.
+  // restart here; the monitor hands over at once. HangupAtBlock drops the
+  // reader's link.
   TSimBootMonitor FMonitor;
 
  private:

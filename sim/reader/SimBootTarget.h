@@ -24,6 +24,8 @@ class ISimBootPort {
   // The microcontroller restarts: after the reader's restart pause it speaks
   // the command protocol again. The port is not used by the target after this.
   virtual void Restart() = 0;
+  // The link to the tool drops, as when the reader goes away mid-transfer.
+  virtual void Hangup() {}
 };
 
 class ISimBootTarget {

@@ -139,6 +139,7 @@ bool TSimReaderOptions::SetSwitch(const std::string& setting) {
     return true;
   }
   if (Param.SetSwitch(name, value)) return true;
+  if (Settings.SetSwitch(name, value)) return true;
   if (name == "ifb-mode" && value.size() == 4) {
     TBytes w;
     if (!ParseHexBytes(value, w)) return false;
@@ -166,6 +167,7 @@ std::vector<std::string> TSimReaderOptions::SwitchHelp() {
       "ifb-mode=HHHH         the interface board's mode word",
   };
   for (const std::string& line : TSimParamOptions::SwitchHelp()) help.push_back(line);
+  for (const std::string& line : TSimSettingsOptions::SwitchHelp()) help.push_back(line);
   return help;
 }
 
@@ -180,6 +182,7 @@ class TSimReader::TBootPort : public ISimBootPort {
   }
   void SetRomVersion(const std::string& version) override { FReader.SetRomVersion(version); }
   void Restart() override { FReader.RestartFromBoot(); }
+  void Hangup() override { FReader.Hangup(); }
 
  private:
   TSimReader& FReader;
@@ -255,6 +258,19 @@ void TSimReader::RegisterReaderCommands() {
       reply.Status = a.Status;
       reply.Data = a.Data;
       reply.BadSum = a.BadSum;
+      return reply;
+    });
+  }
+  // The settings memory, transmitter and power read of the maintenance menu;
+  // refused before the memory acts, like the parameter memory.
+  for (const auto& [letter, detail] : TSimSettingsMemory::Commands()) {
+    RegisterReaderCommand(letter, detail, [this](const TSimRequest& r) {
+      if (FOptions.IsRefused(r)) return Refuse(r);
+      const TSimSettingsAnswer a = FSettingsMemory.Handle(r);
+      TSimReply reply;
+      reply.Answer = a.Answer;
+      reply.Status = a.Status;
+      reply.Data = a.Data;
       return reply;
     });
   }

@@ -27,6 +27,7 @@
 #include "sim/reader/SimBootTarget.h"
 #include "sim/reader/SimParamMemory.h"
 #include "sim/reader/SimReaderFrame.h"
+#include "sim/reader/SimSettingsMemory.h"
 
 enum class TSimLink { Serial, Tcp };
 
@@ -62,6 +63,8 @@ struct TSimReaderOptions {
   std::set<std::pair<uint8_t, int>> Refused;
   // The parameter memory's acknowledgement layout and faults.
   TSimParamOptions Param;
+  // The settings memory's power values and faults.
+  TSimSettingsOptions Settings;
 
   void Refuse(uint8_t letter, int detail = -1) { Refused.insert({letter, detail}); }
   bool IsRefused(const TSimRequest& request) const;
@@ -118,6 +121,7 @@ class TSimReader : public TSimDevice {
   bool BoardPassThrough() const { return FBoardPassThrough; }
   bool BoardInPath() const;
   TSimParamMemory& ParamMemory() { return FParamMemory; }
+  TSimSettingsMemory& SettingsMemory() { return FSettingsMemory; }
   // Frames dropped for a bad ETX, CR or sum, by reader and board.
   int BadFrames() const { return FParser.BadFrames() + FTap.BadFrames(); }
 
@@ -143,6 +147,7 @@ class TSimReader : public TSimDevice {
   void After(uint32_t ms, std::function<void()> fn);
 
   TSimParamMemory FParamMemory{FOptions.Param};
+  TSimSettingsMemory FSettingsMemory{FOptions.Settings};
   TState FState = TState::Command;
   std::string FRomVersion;
   uint16_t FIfbModeWord = 0;
