@@ -1,6 +1,7 @@
-// The built-in simulated reader of --simulate: the simulator's reader and
-// interface board inside this process, served in real time on a free
-// loopback TCP port, to which the tool connects as TCP client.
+// The built-in simulated reader of --simulate: the simulator's whole unit
+// (reader, interface board, boot monitor) inside this process, served in real
+// time on a free TCP port, to which the tool connects as TCP client over the
+// loopback.
 #pragma once
 #include <memory>
 

@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -350,6 +352,161 @@ TEST(BuiltInReader, AnswersOverLoopbackAndTakesANewConnection) {
     socket.disconnectFromHost();
     QTest::qWait(20);
   }
+}
+
+// ---- the built executables end to end -------------------------------------
+
+// qvxsim in the background, with the one line it prints on start.
+class TSimProcess {
+ public:
+  explicit TSimProcess(const QStringList& args) {
+    FProcess.setProgram(QStringLiteral(QVXSIM_PATH));
+    FProcess.setArguments(args);
+    FProcess.start();
+    if (!FProcess.waitForStarted(5000)) return;
+    QElapsedTimer t;
+    t.start();
+    while (!FProcess.canReadLine() && t.elapsed() < 5000) FProcess.waitForReadyRead(100);
+    Line = QString::fromUtf8(FProcess.readLine()).trimmed();
+  }
+  ~TSimProcess() {
+    FProcess.terminate();
+    if (!FProcess.waitForFinished(3000)) FProcess.kill();
+  }
+  // The text after "serial: ", "listening: " and the like.
+  QString Value() const { return Line.section(QStringLiteral(": "), 1); }
+  QString Line;
+
+ private:
+  QProcess FProcess;
+};
+
+struct TToolRun {
+  int Status = -1;
+  TLines Out;
+  TLines Err;
+};
+
+TToolRun RunTool(const QStringList& args) {
+  QProcess p;
+  p.start(QStringLiteral(QVXUPDATE_PATH), QStringList{"--cli"} + args);
+  TToolRun r;
+  if (!p.waitForFinished(60000)) {
+    p.kill();
+    return r;
+  }
+  r.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.Out = SplitLines(p.readAllStandardOutput().toStdString());
+  r.Err = SplitLines(p.readAllStandardError().toStdString());
+  return r;
+}
+
+int FreeTcpPort() {
+  QTcpServer probe;
+  return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+const TLines kTcpFound = {"ROM Version : 2120KRV07", "Find QVX R/W", "Module : QVX-K417      "};
+const TLines kNoReader = {"R/Wモジュールが見つかりませんでした。", "R/Wの接続を確認してください。"};
+
+struct TEndToEndTest : ::testing::Test {
+  QTemporaryDir Dir;
+  QStringList Settings() const { return {"--settings", Dir.filePath("e2e.ini")}; }
+};
+
+TEST_F(TEndToEndTest, OverAPseudoTerminal) {
+  {
+    TSimProcess sim({"--serial"});
+    ASSERT_TRUE(sim.Line.startsWith("serial: /dev/pts/")) << sim.Line.toStdString();
+    const TToolRun r = RunTool(QStringList{"--identify", "--serial", sim.Value()} + Settings());
+    EXPECT_EQ(r.Status, kExitOk);
+    EXPECT_EQ(r.Out, (TLines{"ROM Version : 2120KRV07", "Find QVX R/W ",
+                             "PORT   : " + std::to_string(ComPortNumber(sim.Value().toStdString())),
+                             "Speed  : 115200", "Module : QVX-K417      "}));
+    EXPECT_EQ(r.Err, (TLines{"result: OK"}));
+  }
+  {
+    TSimProcess sim({"--serial", "--no-reader"});
+    const TToolRun r = RunTool(QStringList{"--identify", "--serial", sim.Value()} + Settings());
+    EXPECT_EQ(r.Status, kExitNoReader);
+    EXPECT_EQ(r.Out, kNoReader);
+    EXPECT_EQ(r.Err, (TLines{"result: NOREADER"}));
+  }
+}
+
+TEST_F(TEndToEndTest, AsTcpClientOfTheBoard) {
+  struct TCase {
+    const char* Fault;
+    int Status;
+    TLines Out;
+    TLines Err;
+  };
+  const TCase cases[] = {
+      {nullptr, kExitOk, kTcpFound, {"result: OK"}},
+      {"--no-reader", kExitNoReader, kNoReader, {"result: NOREADER"}},
+      {"--wrong-model",
+       kExitNoReader,
+       {"ROM Version : 2120KRV07", "Find QVX R/W", "Module : QVX-K316      "},
+       {"message: 対応外のR/Wモジュールです。お使いのRW対応のツールをお使いください。",
+        "result: NOREADER"}},
+  };
+  for (const TCase& c : cases) {
+    QStringList simArgs{"--tcp-server", "0"};
+    if (c.Fault) simArgs << c.Fault;
+    TSimProcess sim(simArgs);
+    ASSERT_TRUE(sim.Line.startsWith("listening: ")) << sim.Line.toStdString();
+    const TToolRun r =
+        RunTool(QStringList{"--identify", "--tcp", "127.0.0.1:" + sim.Value()} + Settings());
+    EXPECT_EQ(r.Status, c.Status) << (c.Fault ? c.Fault : "reader");
+    EXPECT_EQ(r.Out, c.Out);
+    EXPECT_EQ(r.Err, c.Err);
+  }
+}
+
+TEST_F(TEndToEndTest, AsTcpServerTheBoardConnectsTo) {
+  for (bool oldBoard : {false, true}) {
+    const int port = FreeTcpPort();
+    ASSERT_GT(port, 0);
+    QStringList simArgs{"--tcp-connect", "127.0.0.1:" + QString::number(port)};
+    if (oldBoard) simArgs << "--old-board";
+    TSimProcess sim(simArgs);
+    ASSERT_TRUE(sim.Line.startsWith("connecting: ")) << sim.Line.toStdString();
+    const TToolRun r =
+        RunTool(QStringList{"--identify", "--listen", QString::number(port)} + Settings());
+    if (!oldBoard) {
+      EXPECT_EQ(r.Status, kExitOk);
+      EXPECT_EQ(r.Out, kTcpFound);
+      EXPECT_EQ(r.Err, (TLines{"result: OK"}));
+    } else {
+      EXPECT_EQ(r.Status, kExitNoReader);
+      TLines out = kTcpFound;
+      out.push_back(
+          "対応外のI/Fモジュールです。Ver1.022以上のI/Fモジュール搭載品のみTCP/"
+          "IP接続でのアップデートが可能です。");
+      out.push_back("取扱説明書を参考にI/Fのバージョンを確認してください。");
+      EXPECT_EQ(r.Out, out);
+      EXPECT_EQ(r.Err, (TLines{"result: NOREADER"}));
+    }
+  }
+}
+
+TEST_F(TEndToEndTest, SimulateAndUsageErrors) {
+  TToolRun r = RunTool(QStringList{"--simulate", "--identify"} + Settings());
+  EXPECT_EQ(r.Status, kExitOk);
+  EXPECT_EQ(r.Out, kTcpFound);
+  TIniFile ini;
+  ASSERT_TRUE(ReadIniFile(Dir.filePath("e2e.ini"), &ini, nullptr));
+  EXPECT_EQ(ini.ReadString("Option", "TCPServAddr"), kDefaultIfbAddress);
+
+  r = RunTool(QStringList{"--tcp", "localhost:9004"} + Settings());
+  EXPECT_EQ(r.Status, kExitUsage);
+  EXPECT_TRUE(r.Out.empty());
+  ASSERT_FALSE(r.Err.empty());
+  EXPECT_NE(r.Err[0].find("dotted IPv4"), std::string::npos);
+  r = RunTool({"--help"});
+  EXPECT_EQ(r.Status, kExitOk);
+  ASSERT_FALSE(r.Out.empty());
+  EXPECT_EQ(r.Out[0], "Usage: qvxupdate --cli [options]");
 }
 
 }  // namespace
