@@ -33,7 +33,9 @@ bool TBuiltInReader::Start(QString* error) {
   return false;
 }
 
-int TBuiltInReader::Port() const { return F->Transport ? F->Transport->Port() : 0; }
+int TBuiltInReader::Port() const {
+  return F->Transport ? F->Transport->Port() : 0;
+}
 
 TTcpIpChoice SimulatedTcpChoice(int port, const tagTCPIPPara& stored) {
   TTcpIpChoice c;
