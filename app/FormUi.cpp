@@ -3,11 +3,16 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 
+#include "app/InfoDialogs.h"
+#include "app/OpenComDlg.h"
+#include "app/SetIPAddrDlg.h"
 #include "app/TRXProgAppForm.h"
 
 int TFormUi::LogLineCount() {
@@ -62,4 +67,83 @@ void TFormUi::SetGauge(int percent) {
 
 void TFormUi::SetStatusText(const std::string& text) {
   FForm.StatusText->setText(QString::fromStdString(text));
+}
+
+// ---- connecting -----------------------------------------------------------
+
+void TFormUi::ShowMessageTitled(const std::string& title, const std::string& text, TMsgKind kind) {
+  const QMessageBox::Icon icon = kind == TMsgKind::Warning ? QMessageBox::Warning
+                                 : kind == TMsgKind::Error ? QMessageBox::Critical
+                                                           : QMessageBox::Information;
+  // Without owner, as the selection errors are shown.
+  QMessageBox box(icon, QString::fromStdString(title), QString::fromStdString(text),
+                  QMessageBox::Ok);
+  box.exec();
+}
+
+TSerialPortChoice TFormUi::RunSerialPortDialog(const TSerialPortDialogSetup& setup,
+                                               int32_t& reWriteMode) {
+  TOpenCom1Dlg dlg(&FForm, FForm.PortLister(), setup, reWriteMode);
+  const int result = dlg.exec();
+  return dlg.Choice(result);
+}
+
+TTcpIpChoice TFormUi::RunTcpIpDialog(const tagTCPIPPara& para, int32_t& reWriteMode) {
+  if (FPresetTcpChoice) {
+    const TTcpIpChoice preset = *FPresetTcpChoice;
+    FPresetTcpChoice.reset();
+    return preset;
+  }
+  TSetIPAddr1Dlg dlg(&FForm, FForm.AddressSource(), para, reWriteMode);
+  const int result = dlg.exec();
+  return dlg.Choice(result);
+}
+
+void TFormUi::ShowPleaseWait(const std::string& caption, const std::string& label) {
+  ClosePleaseWait();
+  FPleaseWait = new TGuage1Dlg(&FForm);
+  FPleaseWait->SetAlwaysOnTop();
+  FPleaseWait->Button1->setVisible(false);
+  FPleaseWait->Panel2->setVisible(false);
+  FPleaseWait->ProgressBar1->setVisible(false);
+  FPleaseWait->setWindowTitle(QString::fromStdString(caption));
+  FPleaseWait->Label1->setText(QString::fromStdString(label));
+  QCoreApplication::processEvents();
+  FPleaseWait->show();
+  FPleaseWait->raise();
+  FPleaseWait->activateWindow();
+}
+
+void TFormUi::SetPleaseWaitLabel(const std::string& label) {
+  if (FPleaseWait) FPleaseWait->Label1->setText(QString::fromStdString(label));
+}
+
+void TFormUi::ClosePleaseWait() {
+  if (!FPleaseWait) return;
+  FPleaseWait->close();
+  delete FPleaseWait.data();
+}
+
+void TFormUi::SetConnected(int32_t value) {
+  FForm.FConnected = value;
+}
+
+int32_t TFormUi::Connected() {
+  return FForm.FConnected;
+}
+
+void TFormUi::StoreMainComPara(const tagCOMPara& para) {
+  FForm.FComPara = para;
+}
+
+void TFormUi::StoreLastTcpPara(const tagTCPIPPara& para) {
+  FForm.FLastTcpPara = para;
+}
+
+bool TFormUi::MainDetailLog() {
+  return FForm.FMainDetailLog != 0;
+}
+
+void TFormUi::CloseMainWindow() {
+  FForm.RequestClose();
 }

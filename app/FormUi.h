@@ -2,10 +2,14 @@
 // the log memo, message boxes, the update command, the stage title, the
 // gauge and the status bar.
 #pragma once
+#include <optional>
 #include <string>
+
+#include <QPointer>
 
 #include "link/Ui.h"
 
+class TGuage1Dlg;
 class TRXProgAppForm;
 
 class TFormUi : public IUi {
@@ -21,6 +25,26 @@ class TFormUi : public IUi {
   void SetGauge(int percent) override;
   void SetStatusText(const std::string& text) override;
 
+  // Connecting: the real dialogs and the please-wait window.
+  void ShowMessageTitled(const std::string& title, const std::string& text, TMsgKind kind) override;
+  TSerialPortChoice RunSerialPortDialog(const TSerialPortDialogSetup& setup,
+                                        int32_t& reWriteMode) override;
+  TTcpIpChoice RunTcpIpDialog(const tagTCPIPPara& para, int32_t& reWriteMode) override;
+  void ShowPleaseWait(const std::string& caption, const std::string& label) override;
+  void SetPleaseWaitLabel(const std::string& label) override;
+  void ClosePleaseWait() override;
+  void SetConnected(int32_t value) override;
+  int32_t Connected() override;
+  void StoreMainComPara(const tagCOMPara& para) override;
+  void StoreLastTcpPara(const tagTCPIPPara& para) override;
+  bool MainDetailLog() override;
+  void CloseMainWindow() override;
+
+  // Answers the next TCP/IP dialog with this choice instead of showing it
+  // (the built-in simulator: connect without asking).
+  std::optional<TTcpIpChoice> FPresetTcpChoice;
+
  private:
   TRXProgAppForm& FForm;
+  QPointer<TGuage1Dlg> FPleaseWait;
 };

@@ -17,17 +17,22 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QSoundEffect>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/FormUi.h"
+#include "app/InfoDialogs.h"
+#include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/TimerPeriod.h"
+#include "link/FirmwareVersion.h"
 #include "link/FlashWrRXCont.h"
 
 namespace {
@@ -137,6 +142,17 @@ bool MapJapaneseFonts() {
   return true;
 }
 
+tagCOMPara InitialMainComPara() {
+  tagCOMPara para{};
+  para.Port = 0;  // the controller starts its copy at 1; the settings supply the rest
+  para.BaudRate = kInitialBaudRate;
+  para.Parity = 0;
+  para.FlowControl = 0;
+  para.WriteSpeedIndex = kInitialWriteSpeedIndex;
+  para.BootNewBitRate = kInitialBootNewBitRate;
+  return para;
+}
+
 TRXProgAppForm* RXProgAppForm() {
   return gForm;
 }
@@ -161,13 +177,7 @@ TRXProgAppForm::TRXProgAppForm(IHost& host, ILinkFactory& links, const QString& 
   STAddr->setVisible(false);
   CGauge1->setValue(0);
 
-  FComPara = tagCOMPara{};
-  FComPara.Port = 0;  // the controller starts its copy at 1; the settings supply the rest
-  FComPara.BaudRate = kInitialBaudRate;
-  FComPara.Parity = 0;
-  FComPara.FlowControl = 0;
-  FComPara.WriteSpeedIndex = kInitialWriteSpeedIndex;
-  FComPara.BootNewBitRate = kInitialBootNewBitRate;
+  FComPara = InitialMainComPara();
 
   FRingSound = OpenSound(kRingSoundResource);
   FAlarmSound = OpenSound(kAlarmSoundResource);
@@ -216,6 +226,7 @@ void TRXProgAppForm::BuildMenus() {
   Help1 = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   Help1->setObjectName(QStringLiteral("Help1"));
   HelpAbout1 = AddItem(Help1, "HelpAbout1", "バージョン情報(&A)...");
+  connect(HelpAbout1, &QAction::triggered, this, &TRXProgAppForm::HelpAbout1Execute);
 
   ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
   ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -419,6 +430,60 @@ void TRXProgAppForm::FileExit1Execute() {
   close();
 }
 
+void TRXProgAppForm::HelpAbout1Execute() {
+  if (!FAboutBox) {
+    FOwnAboutBox = std::make_unique<TAboutBox>(this);
+    FAboutBox = FOwnAboutBox.get();
+  }
+  FAboutBox->exec();
+}
+
+// ---- start-up -------------------------------------------------------------
+
+void TRXProgAppForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!FStartupOnShow || FStartupShown) return;
+  FStartupShown = true;
+  // After the window has been painted.
+  QTimer::singleShot(0, this, &TRXProgAppForm::FormShow);
+}
+
+void TRXProgAppForm::FormShow() {
+  if (!FCont) return;
+  QCoreApplication::processEvents();
+  raise();
+  activateWindow();
+  setWindowTitle(windowTitle() + QStringLiteral(" for QVX-K417 ( Ver.") +
+                 QString::number(kFirmwareVersion) + QStringLiteral(" )"));
+
+  FStartupRunning = true;
+  const TFlashWrRXCont::TStartupOutcome outcome =
+      FCont->RunStartupConnection(FComPara.WriteSpeedIndex);
+  FStartupRunning = false;
+
+  if (outcome.ReaderFound) FRomVersionText = outcome.RomVersionText;
+  if (outcome.Ended || FCloseRequested) close();
+}
+
+void TRXProgAppForm::RequestClose() {
+  if (FStartupRunning)
+    FCloseRequested = true;
+  else
+    close();
+}
+
+ISerialPortLister& TRXProgAppForm::PortLister() {
+  if (FPortLister) return *FPortLister;
+  if (!FSystemPortLister) FSystemPortLister = std::make_unique<TSystemPortLister>();
+  return *FSystemPortLister;
+}
+
+ILocalAddressSource& TRXProgAppForm::AddressSource() {
+  if (FAddressSource) return *FAddressSource;
+  if (!FSystemAddressSource) FSystemAddressSource = std::make_unique<TSystemAddressSource>();
+  return *FSystemAddressSource;
+}
+
 // ---- settings and sounds ------------------------------------------------
 
 void TRXProgAppForm::LoadSettings() {
@@ -430,7 +495,18 @@ bool TRXProgAppForm::SaveSettings(QString* error) {
     if (error) *error = QStringLiteral("The window has closed; there is nothing to save.");
     return false;
   }
+  if (FKeepStoredLink) {
+    FCont->FLinkKind = FStoredLinkKind;
+    FCont->FTcpPara = FStoredTcpPara;
+  }
   return ::SaveSettings(FIniFileName, *FCont, FComPara, error);
+}
+
+void TRXProgAppForm::KeepStoredLinkOnSave() {
+  if (!FCont) return;
+  FKeepStoredLink = true;
+  FStoredLinkKind = FCont->FLinkKind;
+  FStoredTcpPara = FCont->FTcpPara;
 }
 
 void TRXProgAppForm::PlayRingSound() {
@@ -449,6 +525,11 @@ void TRXProgAppForm::PlayAlarmSound() {
 
 bool TRXProgAppForm::FormCloseQuery() {
   if (!FCont) return true;  // closed before: nothing left to save
+  // The start-up is on the stack using the controller: close once it returns.
+  if (FStartupRunning) {
+    FCloseRequested = true;
+    return false;
+  }
   // A disabled window means a sequence is running on the stack and still
   // uses the controller.
   if (!isEnabled()) return false;

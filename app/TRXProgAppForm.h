@@ -13,8 +13,12 @@
 
 class IHost;
 class ILinkFactory;
+class ILocalAddressSource;
+class ISerialPortLister;
 class QAction;
 class QCloseEvent;
+class QShowEvent;
+class TAboutBox;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -43,6 +47,10 @@ inline constexpr char kAlarmSoundResource[] = ":/sounds/Sound_alarm1.wav";
 // Maps kFormFontFamily to an installed Japanese family when the machine lacks
 // it (IPA Mincho first). False when no Japanese family is installed at all.
 bool MapJapaneseFonts();
+
+// The main window's serial record before the settings are read; the command
+// line starts from the same record.
+tagCOMPara InitialMainComPara();
 
 class TRXProgAppForm : public QMainWindow {
   Q_OBJECT
@@ -75,6 +83,28 @@ class TRXProgAppForm : public QMainWindow {
   bool FormCloseQuery();
 
   TFlashWrRXCont* Controller() const { return FCont.get(); }
+  TFormUi& FormUi() { return *FUi; }
+
+  // The start-up connection of the first show: caption, connection loop,
+  // reader acceptance. The program turns it on; a window built only to be
+  // looked at (tests) leaves it off.
+  void EnableStartupOnShow(bool on = true) { FStartupOnShow = on; }
+  void FormShow();
+  // Closes the window; while the start-up runs, once it has returned (the
+  // close releases the controller the start-up is using).
+  void RequestClose();
+
+  // Where the dialogs get the serial ports and the PC's addresses; the
+  // system's unless set (tests). Not owned.
+  ISerialPortLister& PortLister();
+  ILocalAddressSource& AddressSource();
+  void SetPortLister(ISerialPortLister* lister) { FPortLister = lister; }
+  void SetAddressSource(ILocalAddressSource* source) { FAddressSource = source; }
+  // The link about to be used is a stand-in (the built-in simulator): the
+  // settings file gets the link kind and TCP/IP values loaded now.
+  void KeepStoredLinkOnSave();
+  // The version information window made at program start; not owned.
+  void SetAboutBox(TAboutBox* box) { FAboutBox = box; }
 
   // Components.
   QToolBar* ToolBar1 = nullptr;
@@ -171,9 +201,11 @@ class TRXProgAppForm : public QMainWindow {
   void TB_WriteClick();
   void MnClearClick();
   void FileExit1Execute();
+  void HelpAbout1Execute();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenus();
@@ -188,6 +220,20 @@ class TRXProgAppForm : public QMainWindow {
   std::unique_ptr<QSoundEffect> FAlarmSound;
   std::unique_ptr<TFlashWrRXCont> FCont;
   bool FLogEmpty = true;
+
+  bool FStartupOnShow = false;
+  bool FStartupShown = false;
+  bool FStartupRunning = false;
+  bool FCloseRequested = false;
+  ISerialPortLister* FPortLister = nullptr;
+  ILocalAddressSource* FAddressSource = nullptr;
+  std::unique_ptr<ISerialPortLister> FSystemPortLister;
+  std::unique_ptr<ILocalAddressSource> FSystemAddressSource;
+  bool FKeepStoredLink = false;
+  int32_t FStoredLinkKind = 0;
+  tagTCPIPPara FStoredTcpPara;
+  TAboutBox* FAboutBox = nullptr;
+  std::unique_ptr<TAboutBox> FOwnAboutBox;
 };
 
 // The process-wide references: the main window, and the controller it owns

@@ -83,6 +83,7 @@ class TFlashWrRXCont {
 #include "reader/ReaderMembers.inc"
 #include "bootmonitor/BootMonitorMembers.inc"
 #include "mcuboot/McuBootMembers.inc"
+#include "link/ConnectMembers.inc"
 
  private:
   void ReadSocket(ISocketConnection& conn);

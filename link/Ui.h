@@ -4,8 +4,48 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "link/ComPara.h"
 
 enum class TMsgKind { Plain, Error, Warning, Information };
+
+// Modal results of the connection dialogs.
+inline constexpr int kModalOk = 1;          // "Open" / "接続"
+inline constexpr int kModalCancel = 2;      // "キャンセル" or the window closed
+inline constexpr int kModalTypeChange = 4;  // switch to the other link kind
+
+// Items of the serial dialog's line-speed and write-speed selectors.
+inline constexpr int kSpeedItem9600 = 0;
+inline constexpr int kSpeedItem19200 = 1;
+inline constexpr int kSpeedItem38400 = 2;
+inline constexpr int kSpeedItem115200 = 3;
+
+// What the serial port dialog opens with.
+struct TSerialPortDialogSetup {
+  std::string PortName;  // the entry with this port name is preselected
+  int SpeedItem = kSpeedItem115200;
+  int WriteSpeedItem = -1;  // -1 or out of range: nothing selected
+};
+
+// How the serial port dialog was closed.
+struct TSerialPortChoice {
+  int ModalResult = kModalCancel;
+  std::vector<std::string> Entries;  // the port list, in list order
+  int Selected = -1;                 // index into Entries, -1 none
+  bool AutoCheck = false;
+  int SpeedItem = kSpeedItem115200;
+  int WriteSpeedItem = -1;
+};
+
+// How the TCP/IP dialog was closed.
+struct TTcpIpChoice {
+  int ModalResult = kModalCancel;
+  tagTCPIPPara Para;  // the four values after "接続"
+  // The PC showed at least one IPv4 address besides 127.0.0.1 (the grid has a
+  // row below its header). The command line has no grid and says true.
+  bool LocalAddressListed = false;
+};
 
 class IUi {
  public:
@@ -61,4 +101,59 @@ class IUi {
   virtual void SetStageTitle(const std::string& text) { (void)text; }
   virtual void SetGauge(int percent) { (void)percent; }
   virtual void SetStatusText(const std::string& text) { (void)text; }
+
+  // ---- Connecting (the start-up loop and the two connection steps) ----
+  //
+  // The steps' logic lives in the controller (SelectComPort, SelectTcpIp,
+  // RunStartupConnection); a front end only answers what the operator chose.
+  // The window runs its real dialogs here, the command line answers from its
+  // options, tests answer from a script: all share one code path.
+
+  // Modal box with a title of its own (the selection errors).
+  virtual void ShowMessageTitled(const std::string& title, const std::string& text, TMsgKind kind) {
+    (void)title;
+    ShowMessage(text, kind);
+  }
+
+  // The serial port dialog: shown with setup, answered when it closes. The
+  // re-write setting inside it changes reWriteMode at once.
+  virtual TSerialPortChoice RunSerialPortDialog(const TSerialPortDialogSetup& setup,
+                                                int32_t& reWriteMode) {
+    (void)setup;
+    (void)reWriteMode;
+    return {};
+  }
+  // The TCP/IP address dialog, opened with para.
+  virtual TTcpIpChoice RunTcpIpDialog(const tagTCPIPPara& para, int32_t& reWriteMode) {
+    (void)para;
+    (void)reWriteMode;
+    return {};
+  }
+
+  // The please-wait window of a reader search: created, shown on top, its
+  // label set, closed and freed.
+  virtual void ShowPleaseWait(const std::string& caption, const std::string& label) {
+    (void)caption;
+    (void)label;
+  }
+  virtual void SetPleaseWaitLabel(const std::string& label) { (void)label; }
+  virtual void ClosePleaseWait() {}
+
+  // The main window's connection-loop flag FConnected.
+  virtual void SetConnected(int32_t value) { FConnectedFlag = value; }
+  virtual int32_t Connected() { return FConnectedFlag; }
+  // The main window's serial record (after a successful search) and its
+  // FLastTcpPara (after a TCP/IP connection attempt).
+  virtual void StoreMainComPara(const tagCOMPara& para) { (void)para; }
+  virtual void StoreLastTcpPara(const tagTCPIPPara& para) { (void)para; }
+  // The main window's detail switch, which ReadRomVersion's log flag follows
+  // in the TCP/IP step.
+  virtual bool MainDetailLog() { return false; }
+  // The operator cancelled a connection dialog: the program ends. The window
+  // closes only once the start-up has returned, since closing releases the
+  // controller that is still running the step.
+  virtual void CloseMainWindow() {}
+
+ private:
+  int32_t FConnectedFlag = 0;
 };

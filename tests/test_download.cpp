@@ -158,6 +158,7 @@ struct TDownloadTest : ::testing::Test {
     Disconnect();
     Reader = std::make_unique<TSimReader>(std::move(options));
     Target = std::make_unique<TSimBootMonitorTarget>(Host);
+    Target->FMonitor.FBufferSize = 0x1000;  // these tests count chunks of 4 KiB
     ASSERT_TRUE(Target->FMonitor.SeedRomVersion("2120KRV07"));
     Reader->PlugBootTarget(Target.get());
     Links.AddSerialDevice("ttyUSB0", Reader.get());

@@ -81,7 +81,7 @@ class TSimBootMonitor {
   TSimBootFaults FFaults;
   // What the applet reports after initialisation.
   uint32_t FBufferAddress = 0x20002000;
-  uint32_t FBufferSize = 0x1000;
+  uint32_t FBufferSize = 0x8000;  // 32 KiB chunks: a dozen applet runs for the default image
   // Timing model, ms.
   uint32_t FRestartDelayMs = 200;  // from the restart word to the reader answering
   uint32_t FAppletRunMs = 5;       // an applet command, plus 1 ms per KiB written
