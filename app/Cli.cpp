@@ -1,11 +1,14 @@
 #include "app/Cli.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <QFileInfo>
 
+#include "app/ImageSource.h"
 #include "app/Settings.h"
 #include "app/TRXProgAppForm.h"
+#include "app/UpdateSequence.h"
 #include "link/EnumCom.h"
 #include "link/FlashWrRXCont.h"
 #include "link/IpAddress.h"
@@ -15,10 +18,6 @@ namespace {
 
 constexpr int kMaxTcpPort = 65535;
 constexpr int kGaugeWidth = 40;
-
-const char kUpdateUnavailable[] =
-    "qvxupdate: the firmware update is not part of this build yet; "
-    "--identify stops after the reader check";
 
 // The same order as the serial dialog's list: alphabetical, case ignored.
 void SortEntries(std::vector<std::string>& entries) {
@@ -49,7 +48,8 @@ int SerialPortNumber(const std::string& given) {
 QString CliUsage() {
   return QStringLiteral(
       "Usage: qvxupdate --cli [options]\n"
-      "Finds the QVX-K417 reader and checks it, as the window does at start-up, without windows.\n"
+      "Finds the QVX-K417 reader and checks it, as the window does at start-up, then updates its\n"
+      "firmware as the window's update command does, without windows.\n"
       "\n"
       "  --serial PORT     serial link on PORT (COMn, or a device such as /dev/ttyUSB0 or\n"
       "                    /dev/pts/3), as chosen in the serial dialog with Auto Check off\n"
@@ -69,9 +69,10 @@ QString CliUsage() {
       "\n"
       "Without a link option the settings file decides, as at start-up.\n"
       "Standard output: the log lines. Standard error: message boxes as 'message: ...', and a\n"
-      "last line 'result: OK', 'result: NG <code>', 'result: NOREADER' or 'result: UNAVAILABLE'.\n"
+      "'confirm: ...' when a confirmation waits for Enter, and a last line 'result: OK',\n"
+      "'result: NG <code>' or 'result: NOREADER'.\n"
       "Exit status: 0 success, 1 update NG, 2 no reader accepted or no connection,\n"
-      "69 reader accepted but this build cannot update, 64 usage error.\n");
+      "64 usage error.\n");
 }
 
 bool CliHandlerKnown(const std::string& name) {
@@ -252,16 +253,61 @@ void TCliUi::SetGauge(int percent) {
   if (!FStreams.ErrIsTerminal) return;
   percent = std::clamp(percent, 0, 100);
   if (percent == FLastGauge) return;
+  const uint32_t now = FCont ? FCont->Host().TickCount() : 0;
+  if (FLastGauge < 0 || percent < FLastGauge) FGaugeStartTick = now;  // a new stage
   FLastGauge = percent;
   const int filled = percent * kGaugeWidth / 100;
-  std::fprintf(FStreams.Err, "\r[%s%s] %3d%%",
-               std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(kGaugeWidth - filled), ' ').c_str(), percent);
+  char text[160];
+  int n = std::snprintf(
+      text, sizeof text, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+      std::string(static_cast<size_t>(kGaugeWidth - filled), ' ').c_str(), percent);
+  if (FCont && FCont->FGaugeMax > 0 && n > 0 && n < static_cast<int>(sizeof text)) {
+    const int64_t position = FCont->FGaugePosition;
+    const int64_t max = FCont->FGaugeMax;
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %lld/%lld bytes",
+                       static_cast<long long>(position), static_cast<long long>(max));
+    const uint32_t elapsedMs = now - FGaugeStartTick;
+    if (elapsedMs > 0 && position > 0 && n < static_cast<int>(sizeof text)) {
+      const double rate = static_cast<double>(position) * 1000.0 / elapsedMs;  // bytes/s
+      const long long left = static_cast<long long>(static_cast<double>(max - position) / rate);
+      n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                         "  %.1f KiB/s  %lld:%02lld left", rate / 1024.0, left / 60, left % 60);
+    }
+  }
+  std::string line(text);
+  // Blank out what a longer line before left behind.
+  const size_t length = line.size();
+  if (length < FGaugeLineLength) line.append(FGaugeLineLength - length, ' ');
+  FGaugeLineLength = length;
+  std::fputs(line.c_str(), FStreams.Err);
   if (percent == 100) {
     std::fputc('\n', FStreams.Err);
     FLastGauge = -1;
+    FGaugeLineLength = 0;
   }
   std::fflush(FStreams.Err);
+}
+
+void TCliUi::EndProgressLine() {
+  if (FLastGauge < 0) return;
+  std::fprintf(FStreams.Err, "\r%s\r", std::string(FGaugeLineLength, ' ').c_str());
+  std::fflush(FStreams.Err);
+  FLastGauge = -1;
+  FGaugeLineLength = 0;
+}
+
+void TCliUi::WaitForOperator() {
+  if (FOptions.Yes) return;
+  if (FLastGauge >= 0) std::fputc('\n', FStreams.Err);  // off the progress line
+  FLastGauge = -1;
+  std::string prompt = MessageLine(FConfirmText);
+  prompt.replace(0, std::strlen("message:"), "confirm:");
+  std::fprintf(FStreams.Err, "%s (Enter)\n", prompt.c_str());
+  std::fflush(FStreams.Err);
+  // A closed standard input answers too: nothing waits for ever.
+  int c;
+  while ((c = std::fgetc(FStreams.In)) != EOF && c != '\n') {
+  }
 }
 
 bool TCliUi::TakeDialogTurn() {
@@ -328,6 +374,7 @@ int RunCli(const TCliOptions& options, IHost& host, ILinkFactory& links, ISerial
     return kExitUsage;
   }
 
+  TQtImageSource images;  // the embedded images the update writes
   TCliUi ui(options, streams, ports);
   tagCOMPara mainComPara = InitialMainComPara();
   TFlashWrRXCont cont(host, links, ui, mainComPara);
@@ -361,9 +408,17 @@ int RunCli(const TCliOptions& options, IHost& host, ILinkFactory& links, ISerial
     status = kExitOk;
     result = "OK";
   } else if (accepted) {
-    std::fprintf(streams.Err, "%s\n", kUpdateUnavailable);
-    status = kExitNoUpdate;
-    result = "UNAVAILABLE";
+    // As the window's update command, pressed once the start-up accepted the reader.
+    cont.FImageSource = &images;
+    ui.SetController(&cont);
+    int32_t updateResult = 0;
+    int32_t comPortNumber = 0;
+    const tagTCPIPPara lastTcpPara = ui.LastTcpPara();
+    std::string romVersionText = outcome.RomVersionText;
+    const TUpdateOutcome update =
+        TB_WriteClick(cont, {updateResult, comPortNumber, lastTcpPara, romVersionText});
+    status = update.Ok ? kExitOk : kExitUpdateNg;
+    result = update.Ok ? "OK" : "NG " + std::to_string(update.Result);
   }
 
   cont.CloseLink();
@@ -376,6 +431,7 @@ int RunCli(const TCliOptions& options, IHost& host, ILinkFactory& links, ISerial
   if (!SaveSettings(iniFileName, cont, mainComPara, &error))
     std::fprintf(streams.Err, "%s\n", TCliUi::MessageLine(error.toStdString()).c_str());
 
+  ui.EndProgressLine();
   std::fprintf(streams.Err, "result: %s\n", result.c_str());
   std::fflush(streams.Err);
   return status;

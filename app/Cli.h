@@ -19,9 +19,8 @@ class TFlashWrRXCont;
 // Exit statuses.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUpdateNg = 1;
-inline constexpr int kExitNoReader = 2;   // no reader accepted, or no connection
-inline constexpr int kExitUsage = 64;     // bad options (the help text follows)
-inline constexpr int kExitNoUpdate = 69;  // accepted, but this build cannot update yet
+inline constexpr int kExitNoReader = 2;  // no reader accepted, or no connection
+inline constexpr int kExitUsage = 64;    // bad options (the help text follows)
 
 struct TCliOptions {
   enum class TLink { FromSettings, Serial, Tcp, Listen };
@@ -73,6 +72,15 @@ class TCliUi : public IUi {
   void StoreLastTcpPara(const tagTCPIPPara& para) override { FLastTcpPara = para; }
   bool MainDetailLog() override { return FOptions.Detail; }
 
+  // The update's confirmations: answered at once with --yes, else by Enter
+  // (or the end of standard input) after a "confirm:" line.
+  void SetConfirmText(const std::string& text) override { FConfirmText = text; }
+  void WaitForOperator() override;
+  // Wipes a progress bar left on the terminal's last line.
+  void EndProgressLine();
+  // The gauge's bytes, rate and time left come from this controller.
+  void SetController(TFlashWrRXCont* cont) { FCont = cont; }
+
   bool UpdateDisabled() const { return FUpdateDisabled; }
   const tagTCPIPPara& LastTcpPara() const { return FLastTcpPara; }
   // A message as a single line ("message: ..." with line breaks as blanks).
@@ -90,7 +98,11 @@ class TCliUi : public IUi {
   int FDialogTurns = 0;
   bool FUpdateDisabled = false;
   int FLastGauge = -1;
+  size_t FGaugeLineLength = 0;
+  uint32_t FGaugeStartTick = 0;
   tagTCPIPPara FLastTcpPara;
+  std::string FConfirmText;
+  TFlashWrRXCont* FCont = nullptr;
 };
 
 // Loads the settings, runs the start-up with the options applied, reports

@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -146,4 +148,109 @@ bool TFormUi::MainDetailLog() {
 
 void TFormUi::CloseMainWindow() {
   FForm.RequestClose();
+}
+
+// ---- the update's confirmation dialog ---------------------------------------
+
+namespace {
+
+// A disabled confirmation dialog cannot be closed: its close requests are
+// dropped until the update enables it.
+class TCloseWhileEnabled : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close) {
+      auto* w = qobject_cast<QWidget*>(watched);
+      if (w && !w->isEnabled()) {
+        event->ignore();
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+}  // namespace
+
+TConfirm1Dlg* TFormUi::Confirm() const {
+  return FConfirm.data();
+}
+
+void TFormUi::CreateConfirm() {
+  DestroyConfirm();
+  FConfirm = new TConfirm1Dlg(&FForm);
+  FConfirm->setModal(false);
+  FConfirm->installEventFilter(new TCloseWhileEnabled(FConfirm));
+}
+
+void TFormUi::ShowConfirm() {
+  if (!FConfirm) return;
+  FConfirm->FWaitFlag = 1;  // also when it was shown already
+  FConfirm->show();
+  FConfirm->raise();
+  FConfirm->activateWindow();
+}
+
+void TFormUi::HideConfirm() {
+  if (FConfirm) FConfirm->hide();
+}
+
+void TFormUi::BringConfirmToFront() {
+  if (!FConfirm || !FConfirm->isVisible()) return;
+  FConfirm->raise();
+  FConfirm->activateWindow();
+}
+
+void TFormUi::DestroyConfirm() {
+  if (!FConfirm) return;
+  FConfirm->hide();
+  delete FConfirm.data();
+}
+
+void TFormUi::SetConfirmEnabled(bool enabled) {
+  if (FConfirm) FConfirm->setEnabled(enabled);
+}
+
+void TFormUi::SetConfirmButtonEnabled(bool enabled) {
+  if (FConfirm) FConfirm->OKBtn->setEnabled(enabled);
+}
+
+void TFormUi::SetConfirmHeadline(const std::string& text) {
+  if (FConfirm) FConfirm->Label2->setText(QString::fromStdString(text));
+}
+
+void TFormUi::SetConfirmText(const std::string& text) {
+  if (FConfirm) FConfirm->Label1->setText(QString::fromStdString(text));
+}
+
+void TFormUi::SetConfirmFontSize(int points) {
+  if (!FConfirm) return;
+  QFont f = FConfirm->Label1->font();
+  f.setPointSize(points);
+  FConfirm->Label1->setFont(f);
+}
+
+void TFormUi::SetConfirmColor(uint32_t rgb) {
+  if (!FConfirm) return;
+  QPalette p = FConfirm->Label1->palette();
+  p.setColor(QPalette::WindowText, QColor::fromRgb(static_cast<QRgb>(rgb)));
+  FConfirm->Label1->setPalette(p);
+}
+
+void TFormUi::WaitForOperator() {
+  // Every event that could end the wait wakes this loop; nothing spins.
+  while (FConfirm && FConfirm->FWaitFlag != 0)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TFormUi::SetMainWindowEnabled(bool enabled) {
+  FForm.setEnabled(enabled);
+}
+
+void TFormUi::PlaySound(TSound sound) {
+  if (sound == TSound::Ring)
+    FForm.PlayRingSound();
+  else
+    FForm.PlayAlarmSound();
 }

@@ -9,6 +9,7 @@
 
 #include "link/Ui.h"
 
+class TConfirm1Dlg;
 class TGuage1Dlg;
 class TRXProgAppForm;
 
@@ -40,6 +41,24 @@ class TFormUi : public IUi {
   bool MainDetailLog() override;
   void CloseMainWindow() override;
 
+  // The update: its confirmation dialog, the window, the sounds.
+  void CreateConfirm() override;
+  void ShowConfirm() override;
+  void HideConfirm() override;
+  void BringConfirmToFront() override;
+  void DestroyConfirm() override;
+  void SetConfirmEnabled(bool enabled) override;
+  void SetConfirmButtonEnabled(bool enabled) override;
+  void SetConfirmHeadline(const std::string& text) override;
+  void SetConfirmText(const std::string& text) override;
+  void SetConfirmFontSize(int points) override;
+  void SetConfirmColor(uint32_t rgb) override;
+  void WaitForOperator() override;
+  void SetMainWindowEnabled(bool enabled) override;
+  void PlaySound(TSound sound) override;
+  // The update's dialog while it exists (tests look at it).
+  TConfirm1Dlg* Confirm() const;
+
   // Answers the next TCP/IP dialog with this choice instead of showing it
   // (the built-in simulator: connect without asking).
   std::optional<TTcpIpChoice> FPresetTcpChoice;
@@ -47,4 +66,5 @@ class TFormUi : public IUi {
  private:
   TRXProgAppForm& FForm;
   QPointer<TGuage1Dlg> FPleaseWait;
+  QPointer<TConfirm1Dlg> FConfirm;
 };

@@ -28,10 +28,12 @@
 #include <QVBoxLayout>
 
 #include "app/FormUi.h"
+#include "app/ImageSource.h"
 #include "app/InfoDialogs.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/TimerPeriod.h"
+#include "app/UpdateSequence.h"
 #include "link/FirmwareVersion.h"
 #include "link/FlashWrRXCont.h"
 
@@ -186,6 +188,8 @@ TRXProgAppForm::TRXProgAppForm(IHost& host, ILinkFactory& links, const QString& 
   FCont = std::make_unique<TFlashWrRXCont>(host, links, *FUi, FComPara);
   gCont = FCont.get();
 
+  FImageSource = std::make_unique<TQtImageSource>();
+  FCont->FImageSource = FImageSource.get();
   FCont->FDetailLog = FMainDetailLog;
   FCont->FTxTrace = FMainTxTrace;
   FCont->FRxTrace = FMainRxTrace;
@@ -423,7 +427,11 @@ void TRXProgAppForm::MnClearClick() {
 // ---- commands -----------------------------------------------------------
 
 void TRXProgAppForm::TB_WriteClick() {
-  // The update sequence hooks in here; until it does the command does nothing.
+  if (!FCont) return;
+  FUpdateRunning = true;
+  ::TB_WriteClick(*FCont, {FUpdateResult, FComPortNumber, FLastTcpPara, FRomVersionText});
+  FUpdateRunning = false;
+  if (FCloseRequested) close();
 }
 
 void TRXProgAppForm::FileExit1Execute() {
@@ -525,8 +533,9 @@ void TRXProgAppForm::PlayAlarmSound() {
 
 bool TRXProgAppForm::FormCloseQuery() {
   if (!FCont) return true;  // closed before: nothing left to save
-  // The start-up is on the stack using the controller: close once it returns.
-  if (FStartupRunning) {
+  // The start-up or the update is on the stack using the controller (the
+  // window is enabled again during the update's last wait): close once it returns.
+  if (FStartupRunning || FUpdateRunning) {
     FCloseRequested = true;
     return false;
   }

@@ -27,6 +27,7 @@ class QSoundEffect;
 class QToolBar;
 class TFlashWrRXCont;
 class TFormUi;
+class TQtImageSource;
 
 // The family the window's texts ask for.
 inline constexpr char kFormFontFamily[] = "ＭＳ 明朝";
@@ -187,7 +188,8 @@ class TRXProgAppForm : public QMainWindow {
   tagTCPIPPara FLastTcpPara;
   int32_t FConnected = 0;
   std::string FRomVersionText;
-  uint8_t FComPortNumber = 0;
+  // Wider than a byte: port numbers off Windows run past 255.
+  int32_t FComPortNumber = 0;
   int32_t FUpdateResult = 0;
   // The window's log switches; nothing turns them on.
   int32_t FMainDetailLog = 0;
@@ -224,6 +226,7 @@ class TRXProgAppForm : public QMainWindow {
   bool FStartupOnShow = false;
   bool FStartupShown = false;
   bool FStartupRunning = false;
+  bool FUpdateRunning = false;
   bool FCloseRequested = false;
   ISerialPortLister* FPortLister = nullptr;
   ILocalAddressSource* FAddressSource = nullptr;
@@ -234,6 +237,8 @@ class TRXProgAppForm : public QMainWindow {
   tagTCPIPPara FStoredTcpPara;
   TAboutBox* FAboutBox = nullptr;
   std::unique_ptr<TAboutBox> FOwnAboutBox;
+  // The embedded images the update writes.
+  std::unique_ptr<TQtImageSource> FImageSource;
 };
 
 // The process-wide references: the main window, and the controller it owns

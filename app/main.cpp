@@ -23,6 +23,9 @@ const char kWindowUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The plain event dispatcher: only it holds back socket and serial
+  // notifications while the update pauses (the GLib one delivers them).
+  qputenv("QT_NO_GLIB", "1");
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--cli") == 0) return CliMain(argc, argv);
 

@@ -268,13 +268,16 @@ TEST_F(TCliRunTest, TcpServerWithOldBoardIsRefused) {
   EXPECT_EQ(ReadIni().ReadInteger("Option", "fTCPServer", -1), 1);
 }
 
-TEST_F(TCliRunTest, WithoutIdentifySaysTheUpdateIsNotAvailable) {
+TEST_F(TCliRunTest, WithoutIdentifyTheUpdateRuns) {
+  // A reader without a boot monitor: the download cannot get through.
   Links.AddTcpEndpoint("10.1.2.3", 9004, &Reader({"tcp"}));
-  EXPECT_EQ(Run({"--tcp", "10.1.2.3:9004"}), kExitNoUpdate);
-  const TLines err = SplitLines(Err.Text());
-  ASSERT_EQ(err.size(), 2u);
-  EXPECT_NE(err[0].find("not part of this build"), std::string::npos);
-  EXPECT_EQ(err[1], "result: UNAVAILABLE");
+  EXPECT_EQ(Run({"--tcp", "10.1.2.3:9004", "--yes"}), kExitUpdateNg);
+  const TLines out = SplitLines(Out.Text());
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(
+      out.back(),
+      "再度ソフトを起動し、［再書込み行う］にチェックを入れてもう一度書き込みを行ってください。");
+  EXPECT_EQ(SplitLines(Err.Text()), TLines{"result: NG 3"});
 }
 
 TEST_F(TCliRunTest, WithoutLinkOptionTheSettingsDecide) {
