@@ -8,5 +8,5 @@ bash tools/build.sh
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec ./build/qvxupdate --simulate "$@"
 else
-  exec ./build/qvxupdate --cli --simulate "$@"
+  exec ./build/qvxupdate --cli --yes --simulate "$@"
 fi
