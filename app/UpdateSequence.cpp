@@ -4,14 +4,12 @@
 #include <exception>
 #include <stdexcept>
 
+#include "link/FirmwareVersion.h"
 #include "link/FlashWrRXCont.h"
 #include "link/PortNames.h"
 
 namespace {
 
-// The version this build writes; a reader runs it when its ROM version text
-// contains this.
-constexpr char kTargetVersionText[] = "2130";
 // A version text with this in it comes from the interface board, not the reader.
 constexpr char kIfbMarker[] = "IFB";
 
@@ -362,7 +360,7 @@ void TFirmwareUpdate::AdviceLines() {
 
 void TFirmwareUpdate::VersionCheck() {
   const std::string cut = CutRomVersion(C);
-  if (Contains(cut, kTargetVersionText)) {
+  if (Contains(cut, kFirmwareVersionText)) {
     FVersionSummary = kVersionSummaryLabel + cut;
     FSuccess = 1;
     Log(kRomVersionOk);
