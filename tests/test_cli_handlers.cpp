@@ -211,10 +211,8 @@ TEST_F(TCliHandlerTest, ReaderHandlerOutcomeDecidesTheExitStatus) {
   EXPECT_EQ(Run({"--serial", "ttyUSB0", "--handler", "MnInitClick"}), kExitHandlerNg);
   EXPECT_EQ(Out.Lines(), With(kSerialFound, {"TxInitEEPROM : NG"}));
   EXPECT_EQ(Err.Lines(), TLines{"result: NG"});
-}
 
-TEST_F(TCliHandlerTest, HandlerWithoutOutcomeEndsDone) {
-  Links.AddSerialDevice("ttyUSB0", &Reader());
+  // Nothing to report.
   EXPECT_EQ(Run({"--serial", "ttyUSB0", "--handler", "MnSetConfigClick"}), kExitOk);
   EXPECT_EQ(Out.Lines(), kSerialFound);
   EXPECT_EQ(Err.Lines(), TLines{"result: DONE"});
