@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include "app/HiddenMenus.h"
 #include "app/ImageSource.h"
 #include "app/Settings.h"
 #include "app/TRXProgAppForm.h"
@@ -43,10 +44,62 @@ int SerialPortNumber(const std::string& given) {
   return target.isEmpty() ? 0 : ComPortNumber(target.toStdString());
 }
 
+// --handler and --restore-params, after the start-up connection: the exit
+// status follows what the handler or the restore reports.
+int RunCliMaintenance(const TCliOptions& o, TFlashWrRXCont& cont, TCliUi& ui,
+                      tagCOMPara& mainComPara, const TFlashWrRXCont::TStartupOutcome& outcome,
+                      TCliStreams streams, std::string* result) {
+  *result = "NOREADER";
+  if (outcome.Ended) return kExitNoReader;
+  // The handlers that open a port open the main window's: the one the
+  // connection used, whether or not a reader answered on it.
+  if (cont.FLinkKind == 0 && cont.CommX1->IsOpen())
+    mainComPara.Port = ComPortNumber(cont.CommX1->PortName());
+  THiddenMenus menus(cont, mainComPara);
+
+  int done = -1;
+  if (!o.RestoreParams.empty()) {
+    // The reader's memory is written only to a reader the start-up accepted.
+    if (!outcome.ReaderFound || cont.FReaderAccepted == 0) return kExitNoReader;
+    done = menus.RestoreParams(o.RestoreParams);
+    if (!cont.FLastParamBackupPath.empty())
+      std::fprintf(streams.Err, "backup: %s\n", cont.FLastParamBackupPath.c_str());
+    if (!done)
+      std::fprintf(streams.Err, "qvxupdate: parameter restore failed: %s\n",
+                   cont.FParamError.c_str());
+  } else if (o.Handler == THiddenMenus::kSetComPort) {
+    done = menus.SetComPort(ComPortName(SerialPortNumber(o.Port)));
+  } else if (o.Handler == THiddenMenus::kSettingTest) {
+    ui.AllowAnotherDialog();  // the test runs the TCP/IP step with its dialog again
+    cont.SelectTcpIp();       // and ignores its result
+  } else {
+    menus.Run(o.Handler, &done);
+  }
+  *result = done == 1 ? "OK" : done == 0 ? "NG" : "DONE";
+  return done == 0 ? kExitHandlerNg : kExitOk;
+}
+
+// The end of a run: link closed, settings saved, the result line.
+void EndCliRun(const TCliOptions& options, TFlashWrRXCont& cont, tagCOMPara& mainComPara,
+               const QString& iniFileName, int32_t storedLinkKind,
+               const tagTCPIPPara& storedTcpPara, TCliStreams streams, const std::string& result) {
+  cont.CloseLink();
+  if (options.Simulate) {
+    // The simulator's loopback address is no board address to remember.
+    cont.FLinkKind = storedLinkKind;
+    cont.FTcpPara = storedTcpPara;
+  }
+  QString error;
+  if (!SaveSettings(iniFileName, cont, mainComPara, &error))
+    std::fprintf(streams.Err, "%s\n", TCliUi::MessageLine(error.toStdString()).c_str());
+  std::fprintf(streams.Err, "result: %s\n", result.c_str());
+  std::fflush(streams.Err);
+}
+
 }  // namespace
 
 QString CliUsage() {
-  return QStringLiteral(
+  const QString text = QStringLiteral(
       "Usage: qvxupdate --cli [options]\n"
       "Finds the QVX-K417 reader and checks it, as the window does at start-up, then updates its\n"
       "firmware as the window's update command does, without windows.\n"
@@ -60,25 +113,49 @@ QString CliUsage() {
       "  --rewrite         re-write mode, as ticked in the re-write setting\n"
       "  --yes             answer every operator confirmation at once (otherwise Enter)\n"
       "  --identify        stop after the reader check\n"
-      "  --handler NAME    run the main-window handler NAME after the connection\n"
-      "                    (this build has none)\n"
+      "  --handler NAME    run the hidden menus' handler NAME after the connection (the\n"
+      "                    names below); the handler's lines, with --detail its detail\n"
+      "                    lines too; exit 0 OK or nothing to report, 1 NG\n"
+      "  --port PORT       the port MnSetCOMPortClick chooses (its dialog's choice)\n"
+      "  --restore-params FILE\n"
+      "                    after the connection, write the parameter backup FILE back\n"
+      "                    to the reader; the reader's values before are saved first\n"
+      "                    and that file is named on standard error as 'backup: ...'\n"
       "  --detail          detail log lines and TX/RX traces on\n"
       "  --settings FILE   this settings file instead of the one beside the program\n"
       "  --simulate        start the built-in simulated reader and connect to it\n"
       "  --help            this text\n"
       "\n"
       "Without a link option the settings file decides, as at start-up.\n"
-      "Standard output: the log lines. Standard error: message boxes as 'message: ...', and a\n"
+      "Standard output: the log lines. Standard error: message boxes as 'message: ...',\n"
       "'confirm: ...' when a confirmation waits for Enter, and a last line 'result: OK',\n"
-      "'result: NG <code>' or 'result: NOREADER'.\n"
-      "Exit status: 0 success, 1 update NG, 2 no reader accepted or no connection,\n"
-      "64 usage error.\n");
+      "'result: NG <code>' or 'result: NOREADER' ('result: OK', 'NG' or 'DONE' after --handler,\n"
+      "'OK' or 'NG' after --restore-params).\n"
+      "Exit status: 0 success, 1 update, handler or restore NG, 2 no reader accepted or no\n"
+      "connection, 64 usage error.\n"
+      "\n"
+      "Handlers for --handler:\n");
+  return text + CliHandlerList();
+}
+
+QString CliHandlerList() {
+  constexpr int kWidth = 88;
+  QString list;
+  QString line = QStringLiteral("  ");
+  for (const std::string& name : THiddenMenus::HandlerNames()) {
+    if (!CliHandlerKnown(name)) continue;
+    const QString word = QString::fromStdString(name);
+    if (line.size() > 2 && line.size() + 1 + word.size() > kWidth) {
+      list += line + QLatin1Char('\n');
+      line = QStringLiteral("  ");
+    }
+    line += (line.size() > 2 ? QStringLiteral(" ") : QString()) + word;
+  }
+  return list + line + QLatin1Char('\n');
 }
 
 bool CliHandlerKnown(const std::string& name) {
-  // Filled in as the main window's handlers arrive.
-  (void)name;
-  return false;
+  return name != THiddenMenus::kRestoreParams && THiddenMenus::Known(name);
 }
 
 bool ParseCliOptions(const QStringList& args, TCliOptions* o, QString* error) {
@@ -160,6 +237,12 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* o, QString* error) {
     } else if (arg == QLatin1String("--handler")) {
       if (!takeValue(&v)) return false;
       o->Handler = v.toStdString();
+    } else if (arg == QLatin1String("--restore-params")) {
+      if (!takeValue(&v)) return false;
+      o->RestoreParams = v.toStdString();
+    } else if (arg == QLatin1String("--port")) {
+      if (!takeValue(&v)) return false;
+      o->Port = v.toStdString();
     } else if (arg == QLatin1String("--detail")) {
       if (!noValue()) return false;
       o->Detail = true;
@@ -209,9 +292,29 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* o, QString* error) {
     *error = QStringLiteral("--handler and --identify exclude each other");
     return false;
   }
+  if (!o->RestoreParams.empty() && (o->Identify || !o->Handler.empty())) {
+    *error = QStringLiteral("--restore-params goes with neither --handler nor --identify");
+    return false;
+  }
+  if (o->Handler == THiddenMenus::kRestoreParams) {
+    *error = QStringLiteral("%1 asks for a file: use --restore-params FILE")
+                 .arg(QString::fromLatin1(THiddenMenus::kRestoreParams));
+    return false;
+  }
   if (!o->Handler.empty() && !CliHandlerKnown(o->Handler)) {
     *error = QStringLiteral("unknown handler '") + QString::fromStdString(o->Handler) +
-             QStringLiteral("' (this build has no main-window handlers to run)");
+             QStringLiteral("' (the handlers are listed below)");
+    return false;
+  }
+  const bool setsPort = o->Handler == THiddenMenus::kSetComPort;
+  if (setsPort && o->Port.empty()) {
+    *error = QStringLiteral("%1 chooses a port: give it with --port PORT")
+                 .arg(QString::fromLatin1(THiddenMenus::kSetComPort));
+    return false;
+  }
+  if (!setsPort && !o->Port.empty()) {
+    *error = QStringLiteral("--port goes with --handler %1")
+                 .arg(QString::fromLatin1(THiddenMenus::kSetComPort));
     return false;
   }
   return true;
@@ -374,6 +477,12 @@ int RunCli(const TCliOptions& options, IHost& host, ILinkFactory& links, ISerial
     return kExitUsage;
   }
 
+  if (!options.Port.empty() && SerialPortNumber(options.Port) == 0) {
+    std::fprintf(streams.Err, "qvxupdate: --port '%s' is no serial port this tool can number\n\n%s",
+                 options.Port.c_str(), CliUsage().toLocal8Bit().constData());
+    return kExitUsage;
+  }
+
   TQtImageSource images;  // the embedded images the update writes
   TCliUi ui(options, streams, ports);
   tagCOMPara mainComPara = InitialMainComPara();
@@ -399,6 +508,14 @@ int RunCli(const TCliOptions& options, IHost& host, ILinkFactory& links, ISerial
 
   const TFlashWrRXCont::TStartupOutcome outcome =
       cont.RunStartupConnection(mainComPara.WriteSpeedIndex);
+  if (!options.Handler.empty() || !options.RestoreParams.empty()) {
+    std::string maintResult;
+    const int maintStatus =
+        RunCliMaintenance(options, cont, ui, mainComPara, outcome, streams, &maintResult);
+    EndCliRun(options, cont, mainComPara, iniFileName, storedLinkKind, storedTcpPara, streams,
+              maintResult);
+    return maintStatus;
+  }
 
   int status = kExitNoReader;
   std::string result = "NOREADER";
@@ -421,18 +538,8 @@ int RunCli(const TCliOptions& options, IHost& host, ILinkFactory& links, ISerial
     result = update.Ok ? "OK" : "NG " + std::to_string(update.Result);
   }
 
-  cont.CloseLink();
-  if (options.Simulate) {
-    // The simulator's loopback address is no board address to remember.
-    cont.FLinkKind = storedLinkKind;
-    cont.FTcpPara = storedTcpPara;
-  }
-  QString error;
-  if (!SaveSettings(iniFileName, cont, mainComPara, &error))
-    std::fprintf(streams.Err, "%s\n", TCliUi::MessageLine(error.toStdString()).c_str());
-
   ui.EndProgressLine();
-  std::fprintf(streams.Err, "result: %s\n", result.c_str());
-  std::fflush(streams.Err);
+  EndCliRun(options, cont, mainComPara, iniFileName, storedLinkKind, storedTcpPara, streams,
+            result);
   return status;
 }

@@ -21,6 +21,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitUpdateNg = 1;
 inline constexpr int kExitNoReader = 2;  // no reader accepted, or no connection
 inline constexpr int kExitUsage = 64;    // bad options (the help text follows)
+// --handler or --restore-params: the handler or the restore reported NG.
+inline constexpr int kExitHandlerNg = 1;
 
 struct TCliOptions {
   enum class TLink { FromSettings, Serial, Tcp, Listen };
@@ -34,6 +36,8 @@ struct TCliOptions {
   bool Yes = false;
   bool Identify = false;
   std::string Handler;
+  std::string RestoreParams;  // --restore-params: the backup file to write back
+  std::string Port;           // --port: the port MnSetCOMPortClick chooses
   bool Detail = false;
   QString SettingsFile;  // empty: beside the program
   bool Simulate = false;
@@ -45,8 +49,11 @@ struct TCliOptions {
 bool ParseCliOptions(const QStringList& args, TCliOptions* options, QString* error);
 QString CliUsage();
 
-// The main-window handlers --handler can run; none exist in this build.
+// The hidden menus' handlers --handler can run (every one but the restore
+// item, which --restore-params stands for).
 bool CliHandlerKnown(const std::string& name);
+// Their names, wrapped and indented for the help and error texts.
+QString CliHandlerList();
 
 struct TCliStreams {
   std::FILE* Out = stdout;
@@ -82,6 +89,9 @@ class TCliUi : public IUi {
   void SetController(TFlashWrRXCont* cont) { FCont = cont; }
 
   bool UpdateDisabled() const { return FUpdateDisabled; }
+  // The next connection dialog is answered from the options once more (the
+  // hidden TCP/IP test runs the connection step again).
+  void AllowAnotherDialog() { FDialogTurns = 0; }
   const tagTCPIPPara& LastTcpPara() const { return FLastTcpPara; }
   // A message as a single line ("message: ..." with line breaks as blanks).
   static std::string MessageLine(const std::string& text);

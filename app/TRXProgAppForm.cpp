@@ -1,8 +1,14 @@
 #include "app/TRXProgAppForm.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFrame>
@@ -11,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -28,14 +35,18 @@
 #include <QVBoxLayout>
 
 #include "app/FormUi.h"
+#include "app/HiddenMenus.h"
 #include "app/ImageSource.h"
 #include "app/InfoDialogs.h"
+#include "app/OpenComDlg.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/TimerPeriod.h"
 #include "app/UpdateSequence.h"
 #include "link/FirmwareVersion.h"
 #include "link/FlashWrRXCont.h"
+#include "mcuboot/ProgramLoader.h"
+#include "reader/ParamBackupFile.h"
 
 namespace {
 
@@ -193,6 +204,7 @@ TRXProgAppForm::TRXProgAppForm(IHost& host, ILinkFactory& links, const QString& 
   FCont->FDetailLog = FMainDetailLog;
   FCont->FTxTrace = FMainTxTrace;
   FCont->FRxTrace = FMainRxTrace;
+  SetUpMaintenance();
 
   FIniFileName =
       iniFileName.isEmpty() ? IniFileNameFor(QCoreApplication::applicationFilePath()) : iniFileName;
@@ -328,6 +340,9 @@ void TRXProgAppForm::BuildHiddenMenus() {
             {nullptr, nullptr, nullptr},
             {&F::MnGetPower, "MnGetPower", "パワー値の取得"},
             {&F::Mn_Setting_test, "Mn_Setting_test", "test"}});
+  AddItems(
+      this, MnConfig,
+      {{nullptr, nullptr, nullptr}, {&F::MnRestoreParam, "MnRestoreParam", "パラメータの復元..."}});
 }
 
 void TRXProgAppForm::BuildClientArea() {
@@ -539,6 +554,11 @@ bool TRXProgAppForm::FormCloseQuery() {
     FCloseRequested = true;
     return false;
   }
+  // So is a hidden menu's handler.
+  if (FHiddenRunning > 0) {
+    FCloseRequested = true;
+    return false;
+  }
   // A disabled window means a sequence is running on the stack and still
   // uses the controller.
   if (!isEnabled()) return false;
@@ -562,10 +582,122 @@ void TRXProgAppForm::closeEvent(QCloseEvent* event) {
 
 void TRXProgAppForm::ReleaseController() {
   if (gCont == FCont.get()) gCont = nullptr;
+  FHiddenMenus.reset();
   FCont.reset();  // closes its port or sockets
 }
 
 void TRXProgAppForm::ReleaseSounds() {
   FRingSound.reset();
   FAlarmSound.reset();
+}
+
+// ---- hidden menus and the dropped file --------------------------------------
+
+namespace {
+const char kRestoreTitle[] = "パラメータの復元";
+const char kRestoreFilter[] = "パラメータのバックアップ (*.qvxparam);;すべてのファイル (*)";
+const char kRestoreOkText[] = "パラメータを復元しました。";
+const char kRestoreNgText[] = "パラメータを復元できませんでした。";
+const char kRestoreSavedText[] = "復元前のパラメータの保存先:";
+
+// Every item of a menu and its sub-menus, separators and sub-menus left out.
+void CollectItems(QMenu* menu, std::vector<QAction*>& items) {
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator()) continue;
+    if (a->menu())
+      CollectItems(a->menu(), items);
+    else
+      items.push_back(a);
+  }
+}
+}  // namespace
+
+void TRXProgAppForm::SetUpMaintenance() {
+  FHiddenMenus = std::make_unique<THiddenMenus>(
+      *FCont, FComPara, [this](const std::string& text, bool force) { AppendLog(text, force); });
+  std::vector<QAction*> items;
+  CollectItems(MnCmd, items);
+  CollectItems(MnConfig, items);
+  for (QAction* item : items) {
+    const std::string name = item->objectName().toStdString() + "Click";
+    connect(item, &QAction::triggered, this, [this, name] { RunHiddenHandler(name); });
+  }
+  // "hexdata.dat" goes beside the program.
+  FCont->FHexDataFolder = QCoreApplication::applicationDirPath().toStdString();
+  setAcceptDrops(true);
+  // The log passes drops on to the window instead of taking them as text.
+  SPTMemo->setAcceptDrops(false);
+  SPTMemo->viewport()->setAcceptDrops(false);
+}
+
+void TRXProgAppForm::RunHiddenHandler(const std::string& name) {
+  if (!FCont || !FHiddenMenus) return;
+  FLastHiddenHandler = name;
+  ++FHiddenRunning;
+  int outcome = -1;
+  if (name == THiddenMenus::kSetComPort)
+    MnSetCOMPortClick();
+  else if (name == THiddenMenus::kSettingTest)
+    Mn_Setting_testClick();
+  else if (name == THiddenMenus::kRestoreParams)
+    MnRestoreParamClick();
+  else
+    FHiddenMenus->Run(name, &outcome);
+  --FHiddenRunning;
+  // A close asked for meanwhile waited for the handler to let go of the link.
+  if (FHiddenRunning == 0 && FCloseRequested && !FStartupRunning) close();
+}
+
+void TRXProgAppForm::MnSetCOMPortClick() {
+  TPortSetDlg dlg(this, PortLister());
+  dlg.BindPort(FCont->CommX1->PortName());
+  if (dlg.exec() == kModalOk && FCont) FHiddenMenus->SetComPort(dlg.PortName());
+}
+
+void TRXProgAppForm::Mn_Setting_testClick() {
+  FCont->SelectTcpIp();  // the outcome is in the log
+}
+
+void TRXProgAppForm::MnRestoreParamClick() {
+  const QString folder = QString::fromStdString(ParamBackupFile::DefaultFolder().string());
+  QFileDialog dlg(this, QString::fromUtf8(kRestoreTitle),
+                  QDir(folder).exists() ? folder : QDir::homePath(),
+                  QString::fromUtf8(kRestoreFilter));
+  dlg.setAcceptMode(QFileDialog::AcceptOpen);
+  dlg.setFileMode(QFileDialog::ExistingFile);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty() || !FCont) return;
+  const std::string path = dlg.selectedFiles().front().toStdString();
+
+  // A long sequence on the link: no update command meanwhile.
+  setEnabled(false);
+  const int ok = FHiddenMenus->RestoreParams(path);
+  setEnabled(true);
+
+  QString text = QString::fromUtf8(ok ? kRestoreOkText : kRestoreNgText);
+  if (!ok && !FCont->FParamError.empty())
+    text += QStringLiteral("\n\n") + QString::fromStdString(FCont->FParamError);
+  if (!FCont->FLastParamBackupPath.empty())
+    text += QStringLiteral("\n\n") + QString::fromUtf8(kRestoreSavedText) + QLatin1Char('\n') +
+            QString::fromStdString(FCont->FLastParamBackupPath);
+  QMessageBox box(ok ? QMessageBox::Information : QMessageBox::Warning, windowTitle(), text,
+                  QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TRXProgAppForm::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); }))
+    event->acceptProposedAction();
+}
+
+void TRXProgAppForm::dropEvent(QDropEvent* event) {
+  std::vector<std::string> paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  event->acceptProposedAction();
+  raise();
+  activateWindow();
+  if (!FCont) return;
+  // The whole path, however long.
+  FDropFileName = LoadDroppedFiles(*FCont, paths);
 }

@@ -17,6 +17,9 @@ class ILocalAddressSource;
 class ISerialPortLister;
 class QAction;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
+class THiddenMenus;
 class QShowEvent;
 class TAboutBox;
 class QLabel;
@@ -181,6 +184,7 @@ class TRXProgAppForm : public QMainWindow {
   QAction* mnSetFactInit = nullptr;
   QAction* MnGetPower = nullptr;
   QAction* Mn_Setting_test = nullptr;
+  QAction* MnRestoreParam = nullptr;  // writes a saved parameter backup back
 
   // Fields.
   QString FIniFileName;
@@ -197,6 +201,13 @@ class TRXProgAppForm : public QMainWindow {
   int32_t FMainRxTrace = 0;
   // The period the system granted at start-up, 0 when none (or not Windows).
   uint32_t FTimerPeriodMs = 0;
+  // The last file dropped on the window, and the hidden-menu handler run last.
+  std::string FDropFileName;
+  std::string FLastHiddenHandler;
+
+  // Runs a hidden menu's handler by name ("MnBitRateClick"); each item of
+  // MnCmd and MnConfig is bound to the handler of its name + "Click".
+  void RunHiddenHandler(const std::string& name);
 
  public slots:
   // The update command, bound to TB_Write, N2 and MnProgram.
@@ -208,6 +219,9 @@ class TRXProgAppForm : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // Files dropped on the window go to the program data loader.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildMenus();
@@ -216,11 +230,18 @@ class TRXProgAppForm : public QMainWindow {
   void ShowPopupMenu(QWidget* origin, const QPoint& pos);
   void ReleaseController();
   void ReleaseSounds();
+  // The hidden menus' handlers, the drop and the loader's folder.
+  void SetUpMaintenance();
+  void MnSetCOMPortClick();
+  void Mn_Setting_testClick();
+  void MnRestoreParamClick();
 
   std::unique_ptr<TFormUi> FUi;
   std::unique_ptr<QSoundEffect> FRingSound;
   std::unique_ptr<QSoundEffect> FAlarmSound;
   std::unique_ptr<TFlashWrRXCont> FCont;
+  std::unique_ptr<THiddenMenus> FHiddenMenus;  // uses FCont: released before it
+  int FHiddenRunning = 0;                      // hidden handlers on the stack
   bool FLogEmpty = true;
 
   bool FStartupOnShow = false;

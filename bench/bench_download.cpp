@@ -58,7 +58,8 @@ TResult RunOnce(bool modelLineRate) {
   const auto t0 = std::chrono::steady_clock::now();
   TResult r;
   r.Ok = c.DownloadFirmware() != 0 && (c.EndProcessing() & 0xFF) != 0;
-  r.RealMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  r.RealMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   r.VirtualMs = static_cast<double>(host.NowMs() - v0);
   c.CloseLink();
   host.RunFor(10000);

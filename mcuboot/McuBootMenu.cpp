@@ -243,6 +243,8 @@ TMcuBootMenu::TMcuBootMenu(TFlashWrRXCont& cont, const tagCOMPara& mainComPara)
     : FCont(cont), FMainComPara(mainComPara) {}
 
 bool TMcuBootMenu::Report(bool ok, const std::string& label) {
+  // One NG decides the outcome of a run of several commands.
+  FLastResult = ok && FLastResult != 0 ? 1 : 0;
   if (ok)
     FCont.AddLog("OK: " + label, false);
   else
@@ -483,6 +485,7 @@ const std::vector<TMcuBootMenu::TEntry>& TMcuBootMenu::Handlers() {
 bool TMcuBootMenu::RunHandler(const std::string& name) {
   for (const TEntry& e : Handlers()) {
     if (name == e.Name) {
+      FLastResult = -1;
       (this->*e.Handler)();
       return true;
     }

@@ -81,6 +81,9 @@ class TMcuBootMenu {
   static const std::vector<TEntry>& Handlers();
   // Runs the handler of that name; false when there is none.
   bool RunHandler(const std::string& name);
+  // Outcome of the handler RunHandler ran: 1 every command OK, 0 one of them
+  // NG, -1 none sent (the items that do nothing).
+  int FLastResult = -1;
   static constexpr int kCmdCheckCount = 15;
   static const std::array<THandler, kCmdCheckCount>& CmdCheckOrder();
 
