@@ -21,6 +21,7 @@
 #include "sim/bootmon/RomVersionMark.h"
 #include "sim/bootmon/SimBootMonitorTarget.h"
 #include "sim/reader/SimReader.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace fs = std::filesystem;
@@ -165,9 +166,7 @@ struct TDownloadTest : ::testing::Test {
     Links.AddTcpEndpoint("10.1.2.3", 9004, Reader.get());
     tagCOMPara para;
     para.BaudRate = 115200;
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, para);
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
+    C = MakeQuietController(Host, Links, Ui, para);
     C->FImageSource = &Images;
     C->FImageTempRoot = TempRoot.string();
     if (Reader->FOptions.Link == TSimLink::Tcp) {

@@ -8,6 +8,7 @@
 #include "sim/InProcessLink.h"
 #include "sim/VirtualHost.h"
 #include "sim/reader/SimReader.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace {
@@ -59,9 +60,7 @@ struct TSimReaderTest : ::testing::Test {
     Links.AddTcpEndpoint("10.1.2.3", 9004, R.get());
     tagCOMPara para;
     para.BaudRate = 115200;
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, para);
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
+    C = MakeQuietController(Host, Links, Ui, para);
     if (R->FOptions.Link == TSimLink::Tcp) {
       C->FLinkKind = 1;
       ASSERT_TRUE(C->OpenTcpLink(10777, 0, 9004, "10.1.2.3"));
