@@ -56,17 +56,11 @@ struct TSimReaderTest : ::testing::Test {
 
   void Start(TSimReaderOptions options = {}) {
     R = std::make_unique<TSimReader>(std::move(options));
-    Links.AddSerialDevice("ttyUSB0", R.get());
-    Links.AddTcpEndpoint("10.1.2.3", 9004, R.get());
+    AddSimReaderEndpoints(Links, R.get());
     tagCOMPara para;
     para.BaudRate = 115200;
     C = MakeQuietController(Host, Links, Ui, para);
-    if (R->FOptions.Link == TSimLink::Tcp) {
-      C->FLinkKind = 1;
-      ASSERT_TRUE(C->OpenTcpLink(10777, 0, 9004, "10.1.2.3"));
-    } else {
-      ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
-    }
+    ASSERT_TRUE(OpenSimReaderLink(*C, R->FOptions.Link == TSimLink::Tcp));
   }
   static TSimReaderOptions Tcp() {
     TSimReaderOptions o;

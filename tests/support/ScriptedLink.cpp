@@ -22,3 +22,14 @@ std::unique_ptr<TFlashWrRXCont> MakeQuietController(IHost& host, ILinkFactory& l
   c->FRxTrace = 0;
   return c;
 }
+
+void AddSimReaderEndpoints(TSimLinkFactory& links, TSimDevice* reader) {
+  links.AddSerialDevice("ttyUSB0", reader);
+  links.AddTcpEndpoint("10.1.2.3", 9004, reader);
+}
+
+bool OpenSimReaderLink(TFlashWrRXCont& c, bool tcp) {
+  if (!tcp) return c.OpenComPort(ComPortNumber("ttyUSB0"));
+  c.FLinkKind = 1;
+  return c.OpenTcpLink(10777, 0, 9004, "10.1.2.3");
+}

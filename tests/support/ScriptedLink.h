@@ -25,6 +25,12 @@ TBytes MakeReaderFrame(uint8_t third, const TBytes& data);
 std::unique_ptr<TFlashWrRXCont> MakeQuietController(IHost& host, ILinkFactory& links, IUi& ui,
                                                     const tagCOMPara& para);
 
+// A simulated reader reachable on ttyUSB0 and, behind the interface board, at
+// 10.1.2.3:9004.
+void AddSimReaderEndpoints(TSimLinkFactory& links, TSimDevice* reader);
+// Opens c to that reader over TCP (local port 10777) or the serial port.
+bool OpenSimReaderLink(TFlashWrRXCont& c, bool tcp);
+
 // Fixture: the controller opened on ttyUSB0 to Device. Suites that need a
 // bit rate call Connect themselves from their own SetUp.
 template <class TUiType = TTestUi>
