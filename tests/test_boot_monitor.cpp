@@ -18,6 +18,7 @@
 #include "sim/bootmon/SimBootMonitor.h"
 #include "sim/bootmon/SimBootMonitorTarget.h"
 #include "sim/reader/SimReader.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace {
@@ -48,10 +49,8 @@ struct TBootMonitorTest : ::testing::Test {
     Links.AddSerialDevice("ttyUSB1", &Sim);
     Links.AddSerialDevice("ttyUSB2", &Reader);
     Reader.PlugBootTarget(&Target);
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, tagCOMPara{});
+    C = MakeQuietController(Host, Links, Ui, tagCOMPara{});
     C->FDetailLog = 1;
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
   }
   void UseScripted(std::function<TBytes(const TBytes&)> answer) {
     ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));

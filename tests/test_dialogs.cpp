@@ -42,24 +42,12 @@
 #include "sim/InProcessLink.h"
 #include "sim/VirtualHost.h"
 #include "sim/reader/SimReader.h"
+#include "support/FixedPorts.h"
+#include "support/WidgetsApp.h"
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_dialogs";
-    static char* argv[] = {name, nullptr};
-    FApp = std::make_unique<QApplication>(argc, argv);
-    MapJapaneseFonts();
-  }
-  void TearDown() override { FApp.reset(); }
-
- private:
-  std::unique_ptr<QApplication> FApp;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+const auto* const kEnvironment = AddWidgetsEnvironment("test_dialogs", {.MapFonts = true});
 
 // Acts on modal windows as they come up: each step gets the top modal widget
 // and says whether it handled it (a step waiting for another kind of window
@@ -105,15 +93,6 @@ class TFixedAddresses : public ILocalAddressSource {
     Rows.push_back({DottedToAddr(addr), DottedToAddr(mask)});
   }
   std::vector<TLocalAddress> Rows;
-};
-
-class TFixedPorts : public ISerialPortLister {
- public:
-  bool ListPorts(std::vector<COMPPORT_NMAE>& ports) override {
-    ports.insert(ports.end(), Ports.begin(), Ports.end());
-    return true;
-  }
-  std::vector<COMPPORT_NMAE> Ports;
 };
 
 std::vector<int> Fields(const TSetIPAddr1Dlg& d) {

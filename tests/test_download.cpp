@@ -21,6 +21,7 @@
 #include "sim/bootmon/RomVersionMark.h"
 #include "sim/bootmon/SimBootMonitorTarget.h"
 #include "sim/reader/SimReader.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace fs = std::filesystem;
@@ -161,21 +162,13 @@ struct TDownloadTest : ::testing::Test {
     Target->FMonitor.FBufferSize = 0x1000;  // these tests count chunks of 4 KiB
     ASSERT_TRUE(Target->FMonitor.SeedRomVersion("2120KRV07"));
     Reader->PlugBootTarget(Target.get());
-    Links.AddSerialDevice("ttyUSB0", Reader.get());
-    Links.AddTcpEndpoint("10.1.2.3", 9004, Reader.get());
+    AddSimReaderEndpoints(Links, Reader.get());
     tagCOMPara para;
     para.BaudRate = 115200;
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, para);
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
+    C = MakeQuietController(Host, Links, Ui, para);
     C->FImageSource = &Images;
     C->FImageTempRoot = TempRoot.string();
-    if (Reader->FOptions.Link == TSimLink::Tcp) {
-      C->FLinkKind = 1;
-      ASSERT_TRUE(C->OpenTcpLink(10777, 0, 9004, "10.1.2.3"));
-    } else {
-      ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
-    }
+    ASSERT_TRUE(OpenSimReaderLink(*C, Reader->FOptions.Link == TSimLink::Tcp));
     Ui.FLog.clear();
     Ui.FConfirm.clear();
     Ui.FTitles.clear();

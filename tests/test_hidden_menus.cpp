@@ -39,24 +39,13 @@
 #include "sim/VirtualHost.h"
 #include "sim/mcu/SimMcuBootTarget.h"
 #include "sim/reader/SimReader.h"
+#include "support/FixedPorts.h"
+#include "support/WidgetsApp.h"
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_hidden_menus";
-    static char* argv[] = {name, nullptr};
-    FApp = std::make_unique<QApplication>(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void TearDown() override { FApp.reset(); }
-
- private:
-  std::unique_ptr<QApplication> FApp;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+const auto* const kEnvironment =
+    AddWidgetsEnvironment("test_hidden_menus", {.QuitOnLastWindowClosed = false});
 
 // Answers each modal window that opens while it lives: message boxes are
 // noted and closed, every other window is handed to Answer (rejected when
@@ -82,15 +71,6 @@ class TModalAnswerer {
 
  private:
   QTimer FTimer;
-};
-
-class TFixedPorts : public ISerialPortLister {
- public:
-  bool ListPorts(std::vector<COMPPORT_NMAE>& ports) override {
-    ports.insert(ports.end(), Ports.begin(), Ports.end());
-    return true;
-  }
-  std::vector<COMPPORT_NMAE> Ports;
 };
 
 // Every item of a menu and its sub-menus.

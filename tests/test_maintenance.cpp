@@ -12,23 +12,11 @@
 #include "link/PortNames.h"
 #include "reader/MaintenanceMenu.h"
 #include "sim/InProcessLink.h"
-#include "sim/ScriptedDevice.h"
 #include "sim/VirtualHost.h"
 #include "sim/reader/SimReader.h"
-#include "support/TestUi.h"
+#include "support/ScriptedLink.h"
 
 namespace {
-
-TBytes Frame(uint8_t status, const TBytes& data) {
-  TBytes f{0x02, 0x00, status, static_cast<uint8_t>(data.size())};
-  f.insert(f.end(), data.begin(), data.end());
-  f.push_back(0x03);
-  uint8_t sum = 0;
-  for (uint8_t b : f) sum = static_cast<uint8_t>(sum + b);
-  f.push_back(sum);
-  f.push_back(0x0D);
-  return f;
-}
 
 TBytes Range(const TBytes& b, size_t first, size_t n) {
   return TBytes(b.begin() + static_cast<ptrdiff_t>(first),
@@ -37,30 +25,7 @@ TBytes Range(const TBytes& b, size_t first, size_t n) {
 
 // ---- against scripted answers --------------------------------------------
 
-struct TMaintCommandTest : ::testing::Test {
-  TVirtualHost Host;
-  TSimLinkFactory Links{Host};
-  TTestUi Ui;
-  TScriptedDevice Device;
-  std::unique_ptr<TFlashWrRXCont> C;
-
-  void SetUp() override {
-    Links.AddSerialDevice("ttyUSB0", &Device);
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, tagCOMPara{});
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
-    ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
-  }
-  void AnswerWith(const TBytes& bytes) {
-    Device.OnReceive = [bytes](TScriptedDevice& d, const TBytes&) { d.Reply(bytes, 5); };
-  }
-  // The bytes the last command sent.
-  TBytes Sent(const std::function<void()>& run) {
-    Device.FReceived.clear();
-    run();
-    return Device.FReceived;
-  }
-};
+using TMaintCommandTest = TScriptedLinkTest<>;
 
 TEST_F(TMaintCommandTest, RequestsCarryTheirExactBytes) {
   uint8_t out[256] = {};
@@ -117,7 +82,7 @@ TEST_F(TMaintCommandTest, ReadCopiesOnlyWhenDetailIndexAndCountAreEchoed) {
   const auto answer = [&](uint8_t status, uint8_t detail, uint8_t index, uint8_t count) {
     TBytes d{detail, index, count};
     d.insert(d.end(), words.begin(), words.end());
-    return Frame(status, d);
+    return MakeReaderFrame(status, d);
   };
   struct TCase {
     TBytes Answer;
@@ -146,7 +111,7 @@ TEST_F(TMaintCommandTest, ReadCopiesOnlyWhenDetailIndexAndCountAreEchoed) {
 }
 
 TEST_F(TMaintCommandTest, PassThroughReturnsTheAnswerWithoutItsFirstThreeBytes) {
-  const TBytes reply = Frame('0', {0x84, 0x00, 0x18, 0x01, 0xFA, 0x00, 0x00, 0x00});
+  const TBytes reply = MakeReaderFrame('0', {0x84, 0x00, 0x18, 0x01, 0xFA, 0x00, 0x00, 0x00});
   AnswerWith(reply);
   const uint8_t data[] = {0x84, 0x00};
   uint8_t out[12] = {};
@@ -156,7 +121,7 @@ TEST_F(TMaintCommandTest, PassThroughReturnsTheAnswerWithoutItsFirstThreeBytes) 
   EXPECT_EQ(TBytes(out, out + 12), Range(reply, 3, 12));
 
   // Refused: nothing copied, the length left as given.
-  AnswerWith(Frame('1', {0x84}));
+  AnswerWith(MakeReaderFrame('1', {0x84}));
   std::memset(out, 0xEE, sizeof out);
   length = 8;
   EXPECT_EQ(C->PassThroughCmd('O', 2, data, length, out, sizeof out), 0);
@@ -204,7 +169,7 @@ TEST_F(TMaintCommandTest, SilenceAndRefusalFailEveryCommandAfterOneSecond) {
     EXPECT_EQ(run(), 0) << name;
     EXPECT_EQ(Host.TickCount() - start, 1000u) << name;
     // A refusal long enough for any of them.
-    AnswerWith(Frame('1', TBytes(124 + 3, 0x83)));
+    AnswerWith(MakeReaderFrame('1', TBytes(124 + 3, 0x83)));
     EXPECT_EQ(run(), 0) << name;
   }
 }
@@ -226,9 +191,7 @@ struct TMaintMenuTest : ::testing::Test {
     Links.AddSerialDevice("ttyUSB0", R.get());
     MainPara.Port = ComPortNumber("ttyUSB0");
     MainPara.BaudRate = 115200;
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, MainPara);
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
+    C = MakeQuietController(Host, Links, Ui, MainPara);
     M = std::make_unique<TReaderMaintMenu>(*C, MainPara, [this](const std::string& t, bool force) {
       MainLog.push_back({t, force});
     });

@@ -32,25 +32,11 @@
 #include "link/FlashWrRXCont.h"
 #include "sim/InProcessLink.h"
 #include "sim/VirtualHost.h"
+#include "support/WidgetsApp.h"
 
 namespace {
 
-// One application object for the whole test program.
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_mainwindow";
-    static char* argv[] = {name, nullptr};
-    FApp = std::make_unique<QApplication>(argc, argv);
-    MapJapaneseFonts();
-  }
-  void TearDown() override { FApp.reset(); }
-
- private:
-  std::unique_ptr<QApplication> FApp;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+const auto* const kEnvironment = AddWidgetsEnvironment("test_mainwindow", {.MapFonts = true});
 
 // Answers every modal message box that opens while it lives, noting what it
 // showed.

@@ -10,6 +10,7 @@
 #include "sim/ScriptedDevice.h"
 #include "sim/VirtualHost.h"
 #include "sim/mcu/SimMcuBootTarget.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace {
@@ -30,10 +31,8 @@ struct TMcuBootTest : ::testing::Test {
     Links.AddSerialDevice("ttyUSB1", &Target);
     tagCOMPara para;
     para.BaudRate = 115200;
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, para);
+    C = MakeQuietController(Host, Links, Ui, para);
     C->FDetailLog = 1;
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
   }
   void UseScript() { ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0"))); }
   // Opens the target at 19200 bit/s and takes it through matching and the

@@ -12,6 +12,7 @@
 #include "sim/ScriptedDevice.h"
 #include "sim/VirtualHost.h"
 #include "sim/mcu/SimMcuBootTarget.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace {
@@ -36,10 +37,8 @@ struct TMcuMenuTest : ::testing::Test {
     Para.Port = ComPortNumber("ttyUSB1");
     Para.BaudRate = 115200;
     Para.BootNewBitRate = 115200;  // as the main window starts it
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, Para);
+    C = MakeQuietController(Host, Links, Ui, Para);
     C->FDetailLog = 1;
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
     Menu = std::make_unique<TMcuBootMenu>(*C, Para);
   }
   // Lines logged from now on.

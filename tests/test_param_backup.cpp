@@ -15,6 +15,8 @@
 #include "sim/InProcessLink.h"
 #include "sim/VirtualHost.h"
 #include "sim/reader/SimReader.h"
+#include "support/BackupDir.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace fs = std::filesystem;
@@ -52,21 +54,13 @@ struct TParamBackupTest : ::testing::Test {
   std::unique_ptr<TFlashWrRXCont> C;
   fs::path Dir;
 
-  void SetUp() override {
-    Dir = fs::temp_directory_path() /
-          ("qvx-backup-" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(Dir);
-    setenv("QVX_BACKUP_DIR", Dir.c_str(), 1);
-  }
+  void SetUp() override { Dir = FreshBackupDir("qvx-backup-"); }
   void TearDown() override { fs::remove_all(Dir); }
   void Start(TSimReaderOptions options = {}) {
     C.reset();
     R = std::make_unique<TSimReader>(std::move(options));
     Links.AddSerialDevice("ttyUSB0", R.get());
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, tagCOMPara{});
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
+    C = MakeQuietController(Host, Links, Ui, tagCOMPara{});
     ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
     std::strcpy(C->FSavedRomVersion, "2130KRV07");
   }

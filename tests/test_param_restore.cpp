@@ -12,6 +12,8 @@
 #include "sim/InProcessLink.h"
 #include "sim/VirtualHost.h"
 #include "sim/reader/SimReader.h"
+#include "support/BackupDir.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace fs = std::filesystem;
@@ -27,11 +29,7 @@ struct TParamRestoreTest : ::testing::Test {
   fs::path Dir;
 
   void SetUp() override {
-    Dir = fs::temp_directory_path() /
-          ("qvx-restore-" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(Dir);
-    setenv("QVX_BACKUP_DIR", Dir.c_str(), 1);
+    Dir = FreshBackupDir("qvx-restore-");
     Start();
   }
   void TearDown() override { fs::remove_all(Dir); }
@@ -40,9 +38,7 @@ struct TParamRestoreTest : ::testing::Test {
     C.reset();
     R = std::make_unique<TSimReader>();
     Links.AddSerialDevice("ttyUSB0", R.get());
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, tagCOMPara{});
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
+    C = MakeQuietController(Host, Links, Ui, tagCOMPara{});
     ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
     std::strcpy(C->FSavedRomVersion, "2130KRV07");
   }

@@ -24,6 +24,7 @@
 #include "link/qt/QtServerSocket.h"
 #include "sim/qt/PtySpeed.h"
 #include "support/RealLinks.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace {
@@ -36,10 +37,8 @@ struct TQtLinkTest : ::testing::Test {
 
   void SetUp() override {
     Para.BaudRate = 115200;
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, Para);
+    C = MakeQuietController(Host, Links, Ui, Para);
     C->FDetailLog = 1;  // the socket events and counts are detail lines
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
   }
 
   int CountLines(const std::string& line) const {

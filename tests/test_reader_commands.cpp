@@ -5,12 +5,7 @@
 
 #include <cstring>
 
-#include "link/FlashWrRXCont.h"
-#include "link/PortNames.h"
-#include "sim/InProcessLink.h"
-#include "sim/ScriptedDevice.h"
-#include "sim/VirtualHost.h"
-#include "support/TestUi.h"
+#include "support/ScriptedLink.h"
 
 namespace {
 
@@ -24,50 +19,14 @@ struct TEntriesUi : TTestUi {
   bool FAlsoPopup = false;
 };
 
-TBytes Frame(uint8_t status, const TBytes& data) {
-  const size_t n = data.size();
-  TBytes f(n + 7);
-  f[0] = 0x02;
-  f[2] = status;
-  f[3] = static_cast<uint8_t>(n);
-  std::copy(data.begin(), data.end(), f.begin() + 4);
-  f[n + 4] = 0x03;
-  uint8_t sum = 0;
-  for (size_t i = 0; i < n + 5; ++i) sum = static_cast<uint8_t>(sum + f[i]);
-  f[n + 5] = sum;
-  f[n + 6] = 0x0D;
-  return f;
-}
-
 TBytes TextAnswer(uint8_t status, uint8_t detail, const std::string& text) {
   TBytes d(1 + text.size(), detail);
   std::copy(text.begin(), text.end(), d.begin() + 1);
-  return Frame(status, d);
+  return MakeReaderFrame(status, d);
 }
 
-struct TReaderCommandTest : ::testing::Test {
-  TVirtualHost Host;
-  TSimLinkFactory Links{Host};
-  TEntriesUi Ui;
-  TScriptedDevice Device;
-  std::unique_ptr<TFlashWrRXCont> C;
-
-  void SetUp() override {
-    tagCOMPara para;
-    para.BaudRate = 115200;
-    Links.AddSerialDevice("ttyUSB0", &Device);
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, para);
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
-    ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
-  }
-  // Every request is answered with these bytes after delayMs.
-  void AnswerWith(const TBytes& bytes, uint32_t delayMs = 5) {
-    Device.OnReceive = [bytes, delayMs](TScriptedDevice& d, const TBytes&) {
-      d.Reply(bytes, delayMs);
-    };
-  }
-  uint32_t Elapsed(uint32_t since) { return Host.TickCount() - since; }
+struct TReaderCommandTest : TScriptedLinkTest<TEntriesUi> {
+  void SetUp() override { Connect(115200); }
 };
 
 // ---- model name and model check ------------------------------------------
@@ -232,16 +191,16 @@ TEST_F(TReaderCommandTest, AcknowledgementsSucceedOnlyOnStatusZero) {
   uint16_t word = 0x7777;
   for (uint8_t status : {uint8_t{'0'}, uint8_t{'1'}}) {
     const int want = status == '0' ? 1 : 0;
-    AnswerWith(Frame(status, {0xFE}));
+    AnswerWith(MakeReaderFrame(status, {0xFE}));
     EXPECT_EQ(C->SetProgMode(), want);
-    AnswerWith(Frame(status, {}));
+    AnswerWith(MakeReaderFrame(status, {}));
     EXPECT_EQ(C->DousaModeSet(false, 0, 0, 8, 0), want);
-    AnswerWith(Frame(status, {0x01}));
+    AnswerWith(MakeReaderFrame(status, {0x01}));
     EXPECT_EQ(C->IfbDousaModeSet(0x0094), want);
     EXPECT_EQ(C->SetIFBMode(0x0014, true), want);
-    AnswerWith(Frame(status, {0x0A}));
+    AnswerWith(MakeReaderFrame(status, {0x0A}));
     EXPECT_EQ(C->RestartIfb(), want);
-    AnswerWith(Frame(status, {0x00, 0x12, 0x01}));
+    AnswerWith(MakeReaderFrame(status, {0x00, 0x12, 0x01}));
     EXPECT_EQ(C->GetIFBMode(word, true), want);
     EXPECT_EQ(word, want ? 0x0112 : 0x7777);
     word = 0x7777;
@@ -251,7 +210,7 @@ TEST_F(TReaderCommandTest, AcknowledgementsSucceedOnlyOnStatusZero) {
 
 TEST_F(TReaderCommandTest, SetProgModeLogsItsOutcomeAsDetail) {
   C->FDetailLog = 1;
-  AnswerWith(Frame('0', {0xFE}));
+  AnswerWith(MakeReaderFrame('0', {0xFE}));
   C->SetProgMode();
   Device.OnReceive = nullptr;
   C->SetProgMode();
@@ -260,13 +219,13 @@ TEST_F(TReaderCommandTest, SetProgModeLogsItsOutcomeAsDetail) {
 
 TEST_F(TReaderCommandTest, ProgModeWithCodeSwitchesTo19200AnsweredOrNot) {
   C->FDetailLog = 1;
-  AnswerWith(Frame('0', {0x9B}));
+  AnswerWith(MakeReaderFrame('0', {0x9B}));
   EXPECT_EQ(C->SetProgModeWithCode(), 1);
   EXPECT_EQ(C->CommX1->BaudRate(), 19200);
   EXPECT_TRUE(Ui.HasLine("ACK Recieve"));
 
   C->CommX1->SetBaudRate(115200);
-  AnswerWith(Frame('2', {0x9B}));
+  AnswerWith(MakeReaderFrame('2', {0x9B}));
   EXPECT_EQ(C->SetProgModeWithCode(), 0);
   EXPECT_TRUE(Ui.HasLine("Error"));
   EXPECT_EQ(C->CommX1->BaudRate(), 19200);
@@ -310,12 +269,12 @@ TEST_F(TReaderCommandTest, SilentReaderTimesOutAfterTheStatedTimes) {
 
 TEST_F(TReaderCommandTest, RestartAckCountsFromHalfASecondAfterSending) {
   // An ack that arrives during the pause is already there when the wait starts.
-  AnswerWith(Frame('0', {0x0A}), 100);
+  AnswerWith(MakeReaderFrame('0', {0x0A}), 100);
   uint32_t start = Host.TickCount();
   EXPECT_EQ(C->RestartIfb(), 1);
   EXPECT_EQ(Elapsed(start), 500u);
 
-  AnswerWith(Frame('0', {0x0A}), 1400);
+  AnswerWith(MakeReaderFrame('0', {0x0A}), 1400);
   start = Host.TickCount();
   EXPECT_EQ(C->RestartIfb(), 1);
   EXPECT_LE(Elapsed(start), 1402u);

@@ -4,55 +4,14 @@
 
 #include <functional>
 
-#include "link/FlashWrRXCont.h"
-#include "link/PortNames.h"
 #include "reader/ReaderFrame.h"
-#include "sim/InProcessLink.h"
-#include "sim/ScriptedDevice.h"
-#include "sim/VirtualHost.h"
-#include "support/TestUi.h"
+#include "support/ScriptedLink.h"
 
 namespace {
 
-struct TReaderFrameTest : ::testing::Test {
-  TVirtualHost Host;
-  TSimLinkFactory Links{Host};
-  TTestUi Ui;
-  TScriptedDevice Device;
-  std::unique_ptr<TFlashWrRXCont> C;
-
-  void SetUp() override {
-    tagCOMPara para;
-    para.BaudRate = 115200;
-    Links.AddSerialDevice("ttyUSB0", &Device);
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, para);
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
-    ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
-  }
-  // What the controller sent while running fn (the device stays silent).
-  TBytes Sent(const std::function<void()>& fn) {
-    Device.FReceived.clear();
-    fn();
-    return Device.FReceived;
-  }
-  uint32_t Elapsed(uint32_t since) { return Host.TickCount() - since; }
+struct TReaderFrameTest : TScriptedLinkTest<> {
+  void SetUp() override { Connect(115200); }
 };
-
-TBytes Frame(uint8_t status, const TBytes& data) {
-  const size_t n = data.size();
-  TBytes f(n + 7);
-  f[0] = 0x02;
-  f[2] = status;
-  f[3] = static_cast<uint8_t>(n);
-  std::copy(data.begin(), data.end(), f.begin() + 4);
-  f[n + 4] = 0x03;
-  uint8_t sum = 0;
-  for (size_t i = 0; i < n + 5; ++i) sum = static_cast<uint8_t>(sum + f[i]);
-  f[n + 5] = sum;
-  f[n + 6] = 0x0D;
-  return f;
-}
 
 TBytes Join(std::initializer_list<TBytes> parts) {
   size_t n = 0;
@@ -94,7 +53,7 @@ TEST(ReaderFrameBuild, SumKeepsTheLowEightBitsAndOversizedDataIsRefused) {
   const TBytes txOn = ReaderFrame::BuildRequest('N', {0x9E, 0x01});
   EXPECT_EQ(txOn, (TBytes{0x02, 0x00, 0x4E, 0x02, 0x9E, 0x01, 0x03, 0xF4, 0x0D}));
   EXPECT_EQ(TFlashWrRXCont::FrameSum(txOn.data()), 0xF4);
-  const TBytes ack = Frame('0', {});
+  const TBytes ack = MakeReaderFrame('0', {});
   EXPECT_EQ(TFlashWrRXCont::FrameSum(ack.data()), ack[5]);
 
   EXPECT_EQ(ReaderFrame::BuildRequest('O', TBytes(255, 0x11)).size(), 262u);
@@ -112,20 +71,20 @@ TEST(ReaderFrameParse, StatusAnswerReadsFixedPositionsAndNothingBeyond) {
 }
 
 TEST(ReaderFrameParse, VerifiedAnswerChecksStxStatusEchoAndSum) {
-  const TBytes good = Frame('0', {0x6F});  // 8-byte ack echoing 6F, ETX at 5
+  const TBytes good = MakeReaderFrame('0', {0x6F});  // 8-byte ack echoing 6F, ETX at 5
   EXPECT_TRUE(ReaderFrame::VerifyAnswer(good.data(), good.size(), 5, 0x6F));
   EXPECT_FALSE(ReaderFrame::VerifyAnswer(good.data(), good.size(), 5, 0x71));  // wrong echo
 
   TBytes bad = good;
   bad[0] = 0x0D;
   EXPECT_FALSE(ReaderFrame::VerifyAnswer(bad.data(), bad.size(), 5, 0x6F));
-  bad = Frame('1', {0x6F});
+  bad = MakeReaderFrame('1', {0x6F});
   EXPECT_FALSE(ReaderFrame::VerifyAnswer(bad.data(), bad.size(), 5, 0x6F));
   bad = good;
   bad[6] ^= 0x01;
   EXPECT_FALSE(ReaderFrame::VerifyAnswer(bad.data(), bad.size(), 5, 0x6F));
 
-  const TBytes plain = Frame('0', {});  // 7-byte ack, no echo expected
+  const TBytes plain = MakeReaderFrame('0', {});  // 7-byte ack, no echo expected
   EXPECT_TRUE(ReaderFrame::VerifyAnswer(plain.data(), plain.size(), 4, -1));
   EXPECT_FALSE(ReaderFrame::VerifyAnswer(plain.data(), 5, 4, -1));  // sum not there
 }
@@ -133,7 +92,7 @@ TEST(ReaderFrameParse, VerifiedAnswerChecksStxStatusEchoAndSum) {
 // ---- ReceiveFrame -------------------------------------------------------
 
 TEST_F(TReaderFrameTest, ReceiveFrameSkipsBytesBeforeStxAndLeavesWhatFollows) {
-  const TBytes frame = Frame('0', {0x74, 0x00, 0x10, 0x04, 1, 2, 3, 4});
+  const TBytes frame = MakeReaderFrame('0', {0x74, 0x00, 0x10, 0x04, 1, 2, 3, 4});
   const TBytes reply = Join({{0x0D, 0xFF, 0x13}, frame, {0xAA}});
   Device.Reply(reply, 20);
   uint8_t out[ReaderFrame::kFrameBufferSize] = {};
@@ -143,7 +102,7 @@ TEST_F(TReaderFrameTest, ReceiveFrameSkipsBytesBeforeStxAndLeavesWhatFollows) {
 }
 
 TEST_F(TReaderFrameTest, ReceiveFrameRejectsAMalformedFrameAtOnce) {
-  const TBytes good = Frame('0', {0x75});
+  const TBytes good = MakeReaderFrame('0', {0x75});
   std::vector<std::pair<const char*, TBytes>> cases;
   TBytes b = good;
   b[5] = 0x04;  // ETX
@@ -164,7 +123,7 @@ TEST_F(TReaderFrameTest, ReceiveFrameRejectsAMalformedFrameAtOnce) {
 }
 
 TEST_F(TReaderFrameTest, ReceiveFrameTakesTheShortestAndLongestFrames) {
-  const TBytes empty = Frame('0', {});
+  const TBytes empty = MakeReaderFrame('0', {});
   Device.Reply(empty);
   uint8_t out[ReaderFrame::kFrameBufferSize];
   EXPECT_EQ(C->ReceiveFrame(out, 3000), 7);
@@ -172,7 +131,7 @@ TEST_F(TReaderFrameTest, ReceiveFrameTakesTheShortestAndLongestFrames) {
 
   TBytes data(255);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
-  const TBytes longest = Frame('0', data);
+  const TBytes longest = MakeReaderFrame('0', data);
   std::fill(std::begin(out), std::end(out), 0xEE);
   Device.Reply(longest);
   EXPECT_EQ(C->ReceiveFrame(out, 3000), 262);
@@ -181,7 +140,7 @@ TEST_F(TReaderFrameTest, ReceiveFrameTakesTheShortestAndLongestFrames) {
 }
 
 TEST_F(TReaderFrameTest, ReceiveFrameWaitsForAFrameSplitAcrossArrivals) {
-  const TBytes frame = Frame('0', {0x74, 0x00, 0x00, 0x04, 9, 8, 7, 6});
+  const TBytes frame = MakeReaderFrame('0', {0x74, 0x00, 0x00, 0x04, 9, 8, 7, 6});
   Device.Reply(TBytes(frame.begin(), frame.begin() + 6), 10);
   Device.Reply(TBytes(frame.begin() + 6, frame.end()), 800);
   uint8_t out[ReaderFrame::kFrameBufferSize] = {};

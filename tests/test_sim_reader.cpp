@@ -8,6 +8,7 @@
 #include "sim/InProcessLink.h"
 #include "sim/VirtualHost.h"
 #include "sim/reader/SimReader.h"
+#include "support/ScriptedLink.h"
 #include "support/TestUi.h"
 
 namespace {
@@ -55,19 +56,11 @@ struct TSimReaderTest : ::testing::Test {
 
   void Start(TSimReaderOptions options = {}) {
     R = std::make_unique<TSimReader>(std::move(options));
-    Links.AddSerialDevice("ttyUSB0", R.get());
-    Links.AddTcpEndpoint("10.1.2.3", 9004, R.get());
+    AddSimReaderEndpoints(Links, R.get());
     tagCOMPara para;
     para.BaudRate = 115200;
-    C = std::make_unique<TFlashWrRXCont>(Host, Links, Ui, para);
-    C->FTxTrace = 0;
-    C->FRxTrace = 0;
-    if (R->FOptions.Link == TSimLink::Tcp) {
-      C->FLinkKind = 1;
-      ASSERT_TRUE(C->OpenTcpLink(10777, 0, 9004, "10.1.2.3"));
-    } else {
-      ASSERT_TRUE(C->OpenComPort(ComPortNumber("ttyUSB0")));
-    }
+    C = MakeQuietController(Host, Links, Ui, para);
+    ASSERT_TRUE(OpenSimReaderLink(*C, R->FOptions.Link == TSimLink::Tcp));
   }
   static TSimReaderOptions Tcp() {
     TSimReaderOptions o;
