@@ -90,13 +90,15 @@ bool TSimReaderOptions::SetSwitch(const std::string& setting) {
   const std::string name = setting.substr(0, eq);
   const std::string value = eq == std::string::npos ? std::string() : setting.substr(eq + 1);
   const bool hasValue = eq != std::string::npos;
-  const std::pair<const char*, bool*> flags[] = {{"no-reader", &NoReader},
-                                                 {"wrong-model", &WrongModel},
-                                                 {"old-board", &OldBoard},
-                                                 {"bad-sum", &BadChecksum},
-                                                 {"silent", &Silent},
-                                                 {"silent-after-restart", &SilentAfterRestart},
-                                                 {"board-on-serial", &BoardOnSerial}};
+  const std::pair<const char*, bool*> flags[] = {
+      {"no-reader", &NoReader},
+      {"wrong-model", &WrongModel},
+      {"old-board", &OldBoard},
+      {"bad-sum", &BadChecksum},
+      {"silent", &Silent},
+      {"silent-after-restart", &SilentAfterRestart},
+      {"silent-after-first-version", &SilentAfterFirstVersion},
+      {"board-on-serial", &BoardOnSerial}};
   for (const auto& [flagName, flag] : flags) {
     if (name == flagName && !hasValue) {
       *flag = true;
@@ -159,6 +161,8 @@ std::vector<std::string> TSimReaderOptions::SwitchHelp() {
       "bad-sum               every answer frame carries a wrong checksum",
       "silent                nothing answers at all",
       "silent-after-restart  after the boot monitor restarts it, silent until the link is reopened",
+      "silent-after-first-version  after a restart one ROM version answer, then silent until the "
+      "link is reopened",
       "garbage[=HEX]         bytes sent before every answer frame (default FF130D)",
       "refuse=L[:DD]         refuse command letter L (detail code DD in hex)",
       "rom-version=TEXT      the reader's ROM version (9 characters)",
@@ -227,7 +231,11 @@ void TSimReader::RegisterBoardCommand(int detail, TSimHandler handler) {
 
 void TSimReader::RegisterReaderCommands() {
   RegisterReaderCommand(kLetterRead, kRomVersion, [this](const TSimRequest&) {
-    return Accept(WithText(kRomVersion, FRomVersion));
+    return Accept(WithText(kRomVersion, FRomVersion), [this] {
+      if (!FSilenceAfterNextVersion) return;
+      FSilenceAfterNextVersion = false;
+      FState = TState::SilentUntilPowerCycle;
+    });
   });
   const TSimHandler modelName = [this](const TSimRequest&) {
     return Accept(WithText(kModelName, FOptions.WrongModel ? kOtherModelName : FOptions.ModelName));
@@ -390,6 +398,7 @@ void TSimReader::RestartFromBoot() {
     if (generation != FRestartGeneration || FState != TState::Restarting) return;
     FParser.Reset();
     FState = FOptions.SilentAfterRestart ? TState::SilentUntilPowerCycle : TState::Command;
+    FSilenceAfterNextVersion = FOptions.SilentAfterFirstVersion;
   });
 }
 

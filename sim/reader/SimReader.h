@@ -57,7 +57,10 @@ struct TSimReaderOptions {
   bool BadChecksum = false;  // every answer frame carries a wrong sum
   bool Silent = false;       // neither reader nor board answers anything
   bool SilentAfterRestart =
-      false;            // after a boot-monitor restart: silent until the link is reopened
+      false;  // after a boot-monitor restart: silent until the link is reopened
+  // After a boot-monitor restart: one ROM version answer (the end processing's),
+  // then silent until the link is reopened (the operator's power cycle).
+  bool SilentAfterFirstVersion = false;
   TBytes LeadingBytes;  // sent before every answer frame (stray bytes, garbage)
   // Commands answered with a refusal status: (letter, detail), detail -1 for all.
   std::set<std::pair<uint8_t, int>> Refused;
@@ -126,6 +129,8 @@ class TSimReader : public TSimDevice {
   int BadFrames() const { return FParser.BadFrames() + FTap.BadFrames(); }
 
   TSimReaderOptions FOptions;
+  // Set by a restart when SilentAfterFirstVersion is on.
+  bool FSilenceAfterNextVersion = false;
   // Requests as the reader and the board took them, for tests.
   std::vector<TSimRequest> FReaderRequests;
   std::vector<TSimRequest> FBoardRequests;
