@@ -6,11 +6,8 @@
 
 #include <cstdio>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,40 +20,14 @@
 #include "sim/InProcessLink.h"
 #include "sim/VirtualHost.h"
 #include "sim/reader/SimReader.h"
+#include "support/FixedPorts.h"
+#include "support/RealLinks.h"
+#include "support/ToolRuns.h"
+#include "support/WidgetsApp.h"
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_cli";
-    static char* argv[] = {name, nullptr};
-    FApp = std::make_unique<QCoreApplication>(argc, argv);
-  }
-  void TearDown() override { FApp.reset(); }
-
- private:
-  std::unique_ptr<QCoreApplication> FApp;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
-
-using TLines = std::vector<std::string>;
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
+const auto* const kEnvironment = AddWidgetsEnvironment("test_cli", {.Widgets = false});
 
 // ---- options --------------------------------------------------------------
 
@@ -122,35 +93,6 @@ TEST(CliOptions, UsageErrorsSayWhat) {
 }
 
 // ---- the run in virtual time ----------------------------------------------
-
-class TFixedPorts : public ISerialPortLister {
- public:
-  bool ListPorts(std::vector<COMPPORT_NMAE>& ports) override {
-    ports.insert(ports.end(), Ports.begin(), Ports.end());
-    return true;
-  }
-  std::vector<COMPPORT_NMAE> Ports;
-};
-
-// A temporary file as a stream, read back whole.
-class TCapture {
- public:
-  TCapture() : FFile(std::tmpfile()) {}
-  ~TCapture() { std::fclose(FFile); }
-  std::FILE* File() { return FFile; }
-  std::string Text() {
-    std::fflush(FFile);
-    std::rewind(FFile);
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, FFile)) > 0) s.append(buf, n);
-    return s;
-  }
-
- private:
-  std::FILE* FFile;
-};
 
 struct TCliRunTest : ::testing::Test {
   QTemporaryDir Dir;
@@ -357,56 +299,6 @@ TEST(BuiltInReader, AnswersOverLoopbackAndTakesANewConnection) {
 
 // ---- the built executables end to end -------------------------------------
 
-// qvxsim in the background, with the one line it prints on start.
-class TSimProcess {
- public:
-  explicit TSimProcess(const QStringList& args) {
-    FProcess.setProgram(QStringLiteral(QVXSIM_PATH));
-    FProcess.setArguments(args);
-    FProcess.start();
-    if (!FProcess.waitForStarted(5000)) return;
-    QElapsedTimer t;
-    t.start();
-    while (!FProcess.canReadLine() && t.elapsed() < 5000) FProcess.waitForReadyRead(100);
-    Line = QString::fromUtf8(FProcess.readLine()).trimmed();
-  }
-  ~TSimProcess() {
-    FProcess.terminate();
-    if (!FProcess.waitForFinished(3000)) FProcess.kill();
-  }
-  // The text after "serial: ", "listening: " and the like.
-  QString Value() const { return Line.section(QStringLiteral(": "), 1); }
-  QString Line;
-
- private:
-  QProcess FProcess;
-};
-
-struct TToolRun {
-  int Status = -1;
-  TLines Out;
-  TLines Err;
-};
-
-TToolRun RunTool(const QStringList& args) {
-  QProcess p;
-  p.start(QStringLiteral(QVXUPDATE_PATH), QStringList{"--cli"} + args);
-  TToolRun r;
-  if (!p.waitForFinished(60000)) {
-    p.kill();
-    return r;
-  }
-  r.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.Out = SplitLines(p.readAllStandardOutput().toStdString());
-  r.Err = SplitLines(p.readAllStandardError().toStdString());
-  return r;
-}
-
-int FreeTcpPort() {
-  QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 const TLines kTcpFound = {"ROM Version : 2120KRV07", "Find QVX R/W", "Module : QVX-K417      "};
 const TLines kNoReader = {"R/Wモジュールが見つかりませんでした。", "R/Wの接続を確認してください。"};
 
@@ -419,7 +311,8 @@ TEST_F(TEndToEndTest, OverAPseudoTerminal) {
   {
     TSimProcess sim({"--serial"});
     ASSERT_TRUE(sim.Line.startsWith("serial: /dev/pts/")) << sim.Line.toStdString();
-    const TToolRun r = RunTool(QStringList{"--identify", "--serial", sim.Value()} + Settings());
+    const TToolRun r =
+        RunQvxUpdate(QStringList{"--identify", "--serial", sim.Value()} + Settings());
     EXPECT_EQ(r.Status, kExitOk);
     EXPECT_EQ(r.Out, (TLines{"ROM Version : 2120KRV07", "Find QVX R/W ",
                              "PORT   : " + std::to_string(ComPortNumber(sim.Value().toStdString())),
@@ -428,7 +321,8 @@ TEST_F(TEndToEndTest, OverAPseudoTerminal) {
   }
   {
     TSimProcess sim({"--serial", "--no-reader"});
-    const TToolRun r = RunTool(QStringList{"--identify", "--serial", sim.Value()} + Settings());
+    const TToolRun r =
+        RunQvxUpdate(QStringList{"--identify", "--serial", sim.Value()} + Settings());
     EXPECT_EQ(r.Status, kExitNoReader);
     EXPECT_EQ(r.Out, kNoReader);
     EXPECT_EQ(r.Err, (TLines{"result: NOREADER"}));
@@ -457,7 +351,7 @@ TEST_F(TEndToEndTest, AsTcpClientOfTheBoard) {
     TSimProcess sim(simArgs);
     ASSERT_TRUE(sim.Line.startsWith("listening: ")) << sim.Line.toStdString();
     const TToolRun r =
-        RunTool(QStringList{"--identify", "--tcp", "127.0.0.1:" + sim.Value()} + Settings());
+        RunQvxUpdate(QStringList{"--identify", "--tcp", "127.0.0.1:" + sim.Value()} + Settings());
     EXPECT_EQ(r.Status, c.Status) << (c.Fault ? c.Fault : "reader");
     EXPECT_EQ(r.Out, c.Out);
     EXPECT_EQ(r.Err, c.Err);
@@ -473,7 +367,7 @@ TEST_F(TEndToEndTest, AsTcpServerTheBoardConnectsTo) {
     TSimProcess sim(simArgs);
     ASSERT_TRUE(sim.Line.startsWith("connecting: ")) << sim.Line.toStdString();
     const TToolRun r =
-        RunTool(QStringList{"--identify", "--listen", QString::number(port)} + Settings());
+        RunQvxUpdate(QStringList{"--identify", "--listen", QString::number(port)} + Settings());
     if (!oldBoard) {
       EXPECT_EQ(r.Status, kExitOk);
       EXPECT_EQ(r.Out, kTcpFound);
@@ -492,19 +386,19 @@ TEST_F(TEndToEndTest, AsTcpServerTheBoardConnectsTo) {
 }
 
 TEST_F(TEndToEndTest, SimulateAndUsageErrors) {
-  TToolRun r = RunTool(QStringList{"--simulate", "--identify"} + Settings());
+  TToolRun r = RunQvxUpdate(QStringList{"--simulate", "--identify"} + Settings());
   EXPECT_EQ(r.Status, kExitOk);
   EXPECT_EQ(r.Out, kTcpFound);
   TIniFile ini;
   ASSERT_TRUE(ReadIniFile(Dir.filePath("e2e.ini"), &ini, nullptr));
   EXPECT_EQ(ini.ReadString("Option", "TCPServAddr"), kDefaultIfbAddress);
 
-  r = RunTool(QStringList{"--tcp", "localhost:9004"} + Settings());
+  r = RunQvxUpdate(QStringList{"--tcp", "localhost:9004"} + Settings());
   EXPECT_EQ(r.Status, kExitUsage);
   EXPECT_TRUE(r.Out.empty());
   ASSERT_FALSE(r.Err.empty());
   EXPECT_NE(r.Err[0].find("dotted IPv4"), std::string::npos);
-  r = RunTool({"--help"});
+  r = RunQvxUpdate({"--help"});
   EXPECT_EQ(r.Status, kExitOk);
   ASSERT_FALSE(r.Out.empty());
   EXPECT_EQ(r.Out[0], "Usage: qvxupdate --cli [options]");

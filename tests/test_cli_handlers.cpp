@@ -6,13 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "app/Cli.h"
@@ -25,40 +21,16 @@
 #include "sim/VirtualHost.h"
 #include "sim/mcu/SimMcuBootTarget.h"
 #include "sim/reader/SimReader.h"
+#include "support/FixedPorts.h"
+#include "support/ToolRuns.h"
+#include "support/WidgetsApp.h"
 
 namespace fs = std::filesystem;
 namespace pb = ParamBackupFile;
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_cli_handlers";
-    static char* argv[] = {name, nullptr};
-    FApp = std::make_unique<QCoreApplication>(argc, argv);
-  }
-  void TearDown() override { FApp.reset(); }
-
- private:
-  std::unique_ptr<QCoreApplication> FApp;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
-
-using TLines = std::vector<std::string>;
-
-TLines SplitLines(const std::string& text) {
-  TLines lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
+const auto* const kEnvironment = AddWidgetsEnvironment("test_cli_handlers", {.Widgets = false});
 
 bool Has(const TLines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -131,40 +103,11 @@ TEST(CliHandlerOptions, NamesPortsAndFilesAreChecked) {
 
 // ---- runs in virtual time ---------------------------------------------------
 
-class TNoPorts : public ISerialPortLister {
- public:
-  bool ListPorts(std::vector<COMPPORT_NMAE>&) override { return true; }
-};
-
-class TCapture {
- public:
-  TCapture() : FFile(std::tmpfile()) {}
-  ~TCapture() { std::fclose(FFile); }
-  std::FILE* File() { return FFile; }
-  void Clear() {
-    std::fflush(FFile);
-    EXPECT_EQ(ftruncate(fileno(FFile), 0), 0);
-    std::rewind(FFile);
-  }
-  TLines Lines() {
-    std::fflush(FFile);
-    std::rewind(FFile);
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, FFile)) > 0) s.append(buf, n);
-    return SplitLines(s);
-  }
-
- private:
-  std::FILE* FFile;
-};
-
 struct TCliHandlerTest : ::testing::Test {
   QTemporaryDir Dir;
   TVirtualHost Host;
   TSimLinkFactory Links{Host};
-  TNoPorts Ports;
+  TFixedPorts Ports;  // none
   std::vector<std::unique_ptr<TSimReader>> Readers;
   TSimMcuBootTarget Mcu;
   TCapture Out, Err;
@@ -306,59 +249,20 @@ TEST_F(TCliHandlerTest, RestoreParamsWritesTheFileBackAndNamesTheBackupFirst) {
 
 // ---- the built executables --------------------------------------------------
 
-class TSimProcess {
- public:
-  explicit TSimProcess(const QStringList& args) {
-    FProcess.start(QStringLiteral(QVXSIM_PATH), args);
-    if (!FProcess.waitForStarted(5000)) return;
-    QElapsedTimer t;
-    t.start();
-    while (!FProcess.canReadLine() && t.elapsed() < 5000) FProcess.waitForReadyRead(100);
-    Port = QString::fromUtf8(FProcess.readLine()).trimmed().section(QStringLiteral(": "), 1);
-  }
-  ~TSimProcess() {
-    FProcess.terminate();
-    if (!FProcess.waitForFinished(3000)) FProcess.kill();
-  }
-  QString Port;  // the pseudo-terminal
-
- private:
-  QProcess FProcess;
-};
-
-struct TToolRun {
-  int Status = -1;
-  TLines Out;
-  TLines Err;
-};
-
 struct TCliHandlerEndToEnd : ::testing::Test {
   QTemporaryDir Dir;
 
   TToolRun Tool(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(pb::kFolderVariable), Dir.filePath("backups"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(QVXUPDATE_PATH),
-            QStringList{"--cli", "--settings", Dir.filePath("e2e.ini")} + args);
-    TToolRun r;
-    if (!p.waitForFinished(120000)) {
-      p.kill();
-      return r;
-    }
-    r.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.Out = SplitLines(p.readAllStandardOutput().toStdString());
-    r.Err = SplitLines(p.readAllStandardError().toStdString());
-    return r;
+    return RunQvxUpdate(QStringList{"--settings", Dir.filePath("e2e.ini")} + args,
+                        Dir.filePath("backups"), 120000);
   }
 };
 
 TEST_F(TCliHandlerEndToEnd, HandlersOfBothMenusAndUnknownNames) {
   {
     TSimProcess sim({"--serial"});
-    ASSERT_TRUE(sim.Port.startsWith("/dev/pts/")) << sim.Port.toStdString();
-    const TToolRun r = Tool({"--serial", sim.Port, "--handler", "MnGetPowerClick"});
+    ASSERT_TRUE(sim.Value().startsWith("/dev/pts/")) << sim.Value().toStdString();
+    const TToolRun r = Tool({"--serial", sim.Value(), "--handler", "MnGetPowerClick"});
     EXPECT_EQ(r.Status, kExitOk);
     ASSERT_FALSE(r.Out.empty());
     EXPECT_EQ(r.Out.back(), "Set PowerRef : OK");
@@ -367,7 +271,7 @@ TEST_F(TCliHandlerEndToEnd, HandlersOfBothMenusAndUnknownNames) {
   {
     TSimProcess mcu({"--serial", "--mcu"});
     const TToolRun r =
-        Tool({"--serial", mcu.Port, "--rewrite", "--detail", "--handler", "MnCmdCheckClick"});
+        Tool({"--serial", mcu.Value(), "--rewrite", "--detail", "--handler", "MnCmdCheckClick"});
     EXPECT_EQ(r.Status, kExitOk);
     const long ok = std::count_if(r.Out.begin(), r.Out.end(),
                                   [](const std::string& l) { return l.rfind("OK: ", 0) == 0; });
@@ -385,14 +289,14 @@ TEST_F(TCliHandlerEndToEnd, HandlersOfBothMenusAndUnknownNames) {
 
 TEST_F(TCliHandlerEndToEnd, RestoreParamsRoundTripAgainstTheSimulator) {
   TSimProcess sim({"--serial"});
-  ASSERT_TRUE(sim.Port.startsWith("/dev/pts/")) << sim.Port.toStdString();
+  ASSERT_TRUE(sim.Value().startsWith("/dev/pts/")) << sim.Value().toStdString();
   // The reader's own settings with a hundred words changed.
   TBytes changed = TSimParamMemory::OwnSettings();
   for (int i = 100 * 4; i < 200 * 4; ++i) changed[static_cast<size_t>(i)] ^= 0x5A;
   const std::string file = WriteBackup(Dir.filePath("saved").toStdString(), changed);
 
   const TToolRun first =
-      Tool({"--serial", sim.Port, "--restore-params", QString::fromStdString(file)});
+      Tool({"--serial", sim.Value(), "--restore-params", QString::fromStdString(file)});
   EXPECT_EQ(first.Status, kExitOk);
   EXPECT_EQ(first.Out.back(), "Restore Params : OK");
   EXPECT_EQ(first.Err.back(), "result: OK");
@@ -403,14 +307,14 @@ TEST_F(TCliHandlerEndToEnd, RestoreParamsRoundTripAgainstTheSimulator) {
   // Putting the tool's own backup back: the backup written first this time
   // holds what the first run wrote to the reader.
   const TToolRun second =
-      Tool({"--serial", sim.Port, "--restore-params", QString::fromStdString(before)});
+      Tool({"--serial", sim.Value(), "--restore-params", QString::fromStdString(before)});
   EXPECT_EQ(second.Status, kExitOk);
   const std::string afterFirst = BackupNamed(second.Err);
   ASSERT_FALSE(afterFirst.empty());
   EXPECT_EQ(ImageOf(afterFirst), changed);
 
   const TToolRun damaged =
-      Tool({"--serial", sim.Port, "--restore-params", QString::fromStdString(Damaged(file))});
+      Tool({"--serial", sim.Value(), "--restore-params", QString::fromStdString(Damaged(file))});
   EXPECT_EQ(damaged.Status, kExitHandlerNg);
   EXPECT_EQ(damaged.Out.back(), "Restore Params : NG");
   EXPECT_EQ(damaged.Err.back(), "result: NG");

@@ -16,7 +16,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTcpServer>
@@ -37,41 +36,14 @@
 #include "sim/InProcessLink.h"
 #include "sim/SimUnit.h"
 #include "sim/VirtualHost.h"
+#include "support/FixedPorts.h"
+#include "support/RealLinks.h"
+#include "support/ToolRuns.h"
+#include "support/WidgetsApp.h"
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_update_e2e";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_NO_GLIB", "1");  // the event dispatcher the program uses (app/main.cpp)
-    FApp = std::make_unique<QApplication>(argc, argv);
-  }
-  void TearDown() override { FApp.reset(); }
-
- private:
-  std::unique_ptr<QApplication> FApp;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
-
-using TLines = std::vector<std::string>;
-
-TLines SplitLines(const std::string& text) {
-  TLines lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
+const auto* const kEnvironment = AddWidgetsEnvironment("test_update_e2e", {.Glib = false});
 
 const std::string kHyphens(40, '-');
 const TLines kTcpFound = {"ROM Version : 2120KRV07", "Find QVX R/W", "Module : QVX-K417      "};
@@ -342,39 +314,12 @@ TEST(QtHostPause, PaintsButHoldsBackLinkNotificationsUntilItEnds) {
 
 // ---- the command line in virtual time ----------------------------------------
 
-class TCapture {
- public:
-  explicit TCapture(const std::string& content = {}) : FFile(std::tmpfile()) {
-    std::fputs(content.c_str(), FFile);
-    std::rewind(FFile);
-  }
-  ~TCapture() { std::fclose(FFile); }
-  std::FILE* File() { return FFile; }
-  std::string Text() {
-    std::fflush(FFile);
-    std::rewind(FFile);
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, FFile)) > 0) s.append(buf, n);
-    return s;
-  }
-  long Position() { return std::ftell(FFile); }
-
- private:
-  std::FILE* FFile;
-};
-
-struct TNoPorts : ISerialPortLister {
-  bool ListPorts(std::vector<COMPPORT_NMAE>&) override { return true; }
-};
-
 struct TCliUpdateTest : ::testing::Test {
   TBackupFolder Backup;
   QTemporaryDir Dir;
   TVirtualHost Host;
   TSimLinkFactory Links{Host};
-  TNoPorts Ports;
+  TFixedPorts Ports;  // none
   std::unique_ptr<TSimUnit> Unit;
   TCapture Out, Err;
 
@@ -437,60 +382,13 @@ TEST_F(TCliUpdateTest, ProgressBarOnATerminalShowsBytesRateAndTimeLeft) {
 
 // ---- the built executables ------------------------------------------------------
 
-class TSimProcess {
- public:
-  explicit TSimProcess(const QStringList& args) {
-    FProcess.setProgram(QStringLiteral(QVXSIM_PATH));
-    FProcess.setArguments(args);
-    FProcess.start();
-    if (!FProcess.waitForStarted(5000)) return;
-    QElapsedTimer t;
-    t.start();
-    while (!FProcess.canReadLine() && t.elapsed() < 5000) FProcess.waitForReadyRead(100);
-    Line = QString::fromUtf8(FProcess.readLine()).trimmed();
-  }
-  ~TSimProcess() {
-    FProcess.terminate();
-    if (!FProcess.waitForFinished(3000)) FProcess.kill();
-  }
-  QString Value() const { return Line.section(QStringLiteral(": "), 1); }
-  QString Line;
-
- private:
-  QProcess FProcess;
-};
-
-struct TToolRun {
-  int Status = -1;
-  TLines Out;
-  TLines Err;
-};
-
 struct TExecutableTest : ::testing::Test {
   QTemporaryDir Dir;
   QTemporaryDir BackupDir;
 
   TToolRun RunTool(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QVX_BACKUP_DIR", BackupDir.path());
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(QVXUPDATE_PATH),
-            QStringList{"--cli", "--yes", "--settings", Dir.filePath("e2e.ini")} + args);
-    p.closeWriteChannel();
-    TToolRun r;
-    if (!p.waitForFinished(240000)) {
-      p.kill();
-      return r;
-    }
-    r.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.Out = SplitLines(p.readAllStandardOutput().toStdString());
-    r.Err = SplitLines(p.readAllStandardError().toStdString());
-    return r;
-  }
-  static int FreeTcpPort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    return RunQvxUpdate(QStringList{"--yes", "--settings", Dir.filePath("e2e.ini")} + args,
+                        BackupDir.path(), 240000);
   }
 };
 

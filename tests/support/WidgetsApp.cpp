@@ -8,6 +8,11 @@ TWidgetsEnvironment::TWidgetsEnvironment(const std::string& appName, TOptions op
 void TWidgetsEnvironment::SetUp() {
   FArgc = 1;
   FArgv[0] = FName.data();
+  if (!FOptions.Glib) qputenv("QT_NO_GLIB", "1");
+  if (!FOptions.Widgets) {
+    FApp = std::make_unique<QCoreApplication>(FArgc, FArgv);
+    return;
+  }
   FApp = std::make_unique<QApplication>(FArgc, FArgv);
   if (FOptions.MapFonts) MapJapaneseFonts();
   if (!FOptions.QuitOnLastWindowClosed) QApplication::setQuitOnLastWindowClosed(false);
