@@ -11,7 +11,8 @@ uint16_t Crc16Xmodem(const uint8_t* data, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     crc ^= static_cast<uint16_t>(data[i] << 8);
     for (int b = 0; b < 8; ++b)
-      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                           : static_cast<uint16_t>(crc << 1);
   }
   return crc;
 }
@@ -20,7 +21,9 @@ uint16_t Crc16X25(const uint8_t* data, size_t count) {
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < count; ++i) {
     crc ^= data[i];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
+    for (int b = 0; b < 8; ++b)
+      crc =
+          (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
   }
   return static_cast<uint16_t>(crc ^ 0xFFFF);
 }

@@ -23,8 +23,7 @@ std::string HexTrace(const std::string& label, const uint8_t* data, int count) {
   return s;
 }
 
-TFlashWrRXCont::TFlashWrRXCont(IHost& host, ILinkFactory& links, IUi& ui,
-                               const tagCOMPara& comPara)
+TFlashWrRXCont::TFlashWrRXCont(IHost& host, ILinkFactory& links, IUi& ui, const tagCOMPara& comPara)
     : CommX1(links.CreateSerialPort()),
       ClientSocket1(links.CreateClientSocket()),
       ServerSocket1(links.CreateServerSocket()),
@@ -212,8 +211,9 @@ bool TFlashWrRXCont::OpenComPort(int portNumber) {
   CommX1->SetPortName(name);
   CommX1->Open();
   if (CommX1->IsOpen()) return true;
-  FUi.ShowMessage(name + "がオープン出来ません!!\n\n  ポートを及びパラメータ設定を再確認してください。",
-                  TMsgKind::Plain);
+  FUi.ShowMessage(
+      name + "がオープン出来ません!!\n\n  ポートを及びパラメータ設定を再確認してください。",
+      TMsgKind::Plain);
   return false;
 }
 
@@ -305,7 +305,9 @@ void TFlashWrRXCont::ClientSocket1Disconnect() {
   FHost.NotifyActivity();
 }
 
-void TFlashWrRXCont::ClientSocket1Read() { ReadSocket(ClientSocket1->Connection()); }
+void TFlashWrRXCont::ClientSocket1Read() {
+  ReadSocket(ClientSocket1->Connection());
+}
 
 void TFlashWrRXCont::ClientSocket1Error(const std::string& /*error*/) {
   // Handled here: drop the failed attempt and start a new one.
@@ -314,7 +316,9 @@ void TFlashWrRXCont::ClientSocket1Error(const std::string& /*error*/) {
   AddLog("ClientSocket1Error", false);
 }
 
-void TFlashWrRXCont::ServerSocket1Listen() { AddLog("ServerSocket1Listen", false); }
+void TFlashWrRXCont::ServerSocket1Listen() {
+  AddLog("ServerSocket1Listen", false);
+}
 
 void TFlashWrRXCont::ServerSocket1ClientConnect(ISocketConnection& /*conn*/) {
   AddLog("ServerSocket1ClientConnect", false);

@@ -15,7 +15,7 @@ class ISerialPort {
   // Takes effect at once on an open port.
   virtual void SetBaudRate(int bps) = 0;
   virtual int BaudRate() const = 0;
-  virtual void SetParity(int code) = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  virtual void SetParity(int code) = 0;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
   virtual int Parity() const = 0;
   virtual void SetFlowControl(int code) = 0;  // 1 hardware, 2 software, else none
   virtual int FlowControl() const = 0;

@@ -9,8 +9,8 @@ struct TFamily {
   int Base;
 };
 // Ranges of 256 numbers each.
-constexpr std::array<TFamily, 4> kFamilies{{{"ttyS", 1}, {"ttyUSB", 257}, {"ttyACM", 513},
-                                            {"pts/", 769}}};
+constexpr std::array<TFamily, 4> kFamilies{
+    {{"ttyS", 1}, {"ttyUSB", 257}, {"ttyACM", 513}, {"pts/", 769}}};
 constexpr int kFamilySize = 256;
 
 // A decimal number of 1..9 digits, else -1.

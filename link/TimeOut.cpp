@@ -6,10 +6,14 @@ namespace {
 IHost* gHost = nullptr;
 uint32_t gStart = 0;
 
-uint32_t Elapsed() { return gHost ? static_cast<uint32_t>(gHost->TickCount() - gStart) : 0; }
+uint32_t Elapsed() {
+  return gHost ? static_cast<uint32_t>(gHost->TickCount() - gStart) : 0;
+}
 }  // namespace
 
-void SetTimeOutHost(IHost* host) { gHost = host; }
+void SetTimeOutHost(IHost* host) {
+  gHost = host;
+}
 
 int TimeOutCheck(int mode, uint32_t ms) {
   if (!gHost) return mode == 1 ? 1 : 0;  // no clock: every wait ends at once

@@ -174,7 +174,8 @@ class TSimClientSocket : public IClientSocket {
     FActive = true;
     auto& s = FFactory.Scheduler();
     const uint64_t now = s.NowMs();
-    const uint64_t at = std::max(now + FFactory.FConnectDelayMs, FLastAttempt + FFactory.FReconnectPaceMs);
+    const uint64_t at =
+        std::max(now + FFactory.FConnectDelayMs, FLastAttempt + FFactory.FReconnectPaceMs);
     FLastAttempt = at;
     const uint64_t generation = ++FGeneration;
     s.After(static_cast<uint32_t>(at - now), [this, generation, token = FToken] {

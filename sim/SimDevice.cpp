@@ -13,7 +13,8 @@ void TSimDevice::Send(const TBytes& bytes, uint32_t extraMs) {
   const uint64_t now = FScheduler->NowMs();
   const uint64_t start = std::max(now + FReplyDelayMs + extraMs, FLineFreeAt);
   uint64_t lineTime = 0;
-  if (FThrottle && FBaudRate > 0) lineTime = (bytes.size() * 10ull * 1000 + FBaudRate - 1) / FBaudRate;
+  if (FThrottle && FBaudRate > 0)
+    lineTime = (bytes.size() * 10ull * 1000 + FBaudRate - 1) / FBaudRate;
   FLineFreeAt = start + lineTime;
   // The whole reply arrives when its last byte has left the line.
   const uint64_t at = start + lineTime;

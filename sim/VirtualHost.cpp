@@ -16,7 +16,9 @@ bool TVirtualHost::RunDue() {
   return ran;
 }
 
-void TVirtualHost::ProcessMessages() { RunDue(); }
+void TVirtualHost::ProcessMessages() {
+  RunDue();
+}
 
 void TVirtualHost::WaitForActivity(uint32_t ms) {
   if (RunDue()) return;

@@ -184,7 +184,8 @@ int main(int argc, char** argv) {
   }
   if (options.Help) {
     std::fputs(kUsage, stdout);
-    std::fputs("  --mcu                  serve a microcontroller in its serial boot mode instead\n", stdout);
+    std::fputs("  --mcu                  serve a microcontroller in its serial boot mode instead\n",
+               stdout);
     std::fputs("reader unit switches (--NAME[=VALUE]):\n", stdout);
     for (const auto& l : TSimUnit::SwitchHelp()) std::printf("  %s\n", l.c_str());
     return 0;

@@ -246,8 +246,7 @@ TEST(PortNames, MapNamesAndNumbersBothWays) {
   EXPECT_EQ(ComPortNumber("/dev/pts/3"), 772);
   EXPECT_EQ(ComPortNumber("/dev/serial/by-id/x"), 0);
   EXPECT_EQ(ComPortNumber("ttyUSB999"), 0);
-  for (int n : {1, 256, 257, 300, 513, 772, 1024})
-    EXPECT_EQ(ComPortNumber(ComPortName(n)), n) << n;
+  for (int n : {1, 256, 257, 300, 513, 772, 1024}) EXPECT_EQ(ComPortNumber(ComPortName(n)), n) << n;
   EXPECT_EQ(ComPortName(258), "ttyUSB1");
   EXPECT_EQ(ComPortName(3), "ttyS2");
 }

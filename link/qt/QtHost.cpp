@@ -8,9 +8,13 @@
 #include <QThread>
 #include <QTimer>
 
-TQtHost::TQtHost() { FClock.start(); }
+TQtHost::TQtHost() {
+  FClock.start();
+}
 
-uint32_t TQtHost::TickCount() { return static_cast<uint32_t>(FClock.elapsed()); }
+uint32_t TQtHost::TickCount() {
+  return static_cast<uint32_t>(FClock.elapsed());
+}
 
 void TQtHost::Sleep(uint32_t ms) {
   // A plain pause: the windows keep being painted, but no input and no socket
@@ -31,7 +35,9 @@ void TQtHost::Sleep(uint32_t ms) {
   }
 }
 
-void TQtHost::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TQtHost::ProcessMessages() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void TQtHost::WaitForActivity(uint32_t ms) {
   QEventLoop loop;
